@@ -22,3 +22,6 @@ unsigned int lookupCachedShape(int kind, const double* params, int count);
 unsigned int cacheNewShape(int kind, double* params, int count);
 // Exact element-by-element equality over count values; count <= 0 is equal.
 bool sameShapeParams(const double* a, const double* b, int count);
+
+// The newest record of kind, or null; for looking into the cache.
+const CachedShape* cachedShapes(int kind);
