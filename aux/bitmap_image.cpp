@@ -44,7 +44,9 @@ bool fits(uint64_t offset, uint64_t length, size_t size) {
     return offset <= size && length <= size - offset;
 }
 
-uint16_t le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t le16(const unsigned char* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 
 uint32_t le32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -326,8 +328,8 @@ RgbImage* convert(const unsigned char* data, size_t size, const BitmapLayout& la
 
     // Run-length data may skip pixels, which stay black; every other kind
     // writes every byte.
-    unsigned char* pixels = static_cast<unsigned char*>(
-        runLength ? calloc(size_t(pixelBytes), 1) : malloc(size_t(pixelBytes)));
+    unsigned char* pixels = static_cast<unsigned char*>(runLength ? calloc(size_t(pixelBytes), 1)
+                                                                  : malloc(size_t(pixelBytes)));
     if (!pixels) {
         *message = kOutOfMemory;
         return nullptr;
@@ -552,8 +554,14 @@ RgbImage* decodeBitmapFile(const void* path, bool wide) {
     return image;
 }
 
-RgbImage* loadBitmapImage(const char* path) { return decodeBitmapFile(path, false); }
+RgbImage* loadBitmapImage(const char* path) {
+    return decodeBitmapFile(path, false);
+}
 
-RgbImage* loadBitmapImageWide(const char16_t* path) { return decodeBitmapFile(path, true); }
+RgbImage* loadBitmapImageWide(const char16_t* path) {
+    return decodeBitmapFile(path, true);
+}
 
-void setErrorMessages(bool on) { messagesOn = on; }
+void setErrorMessages(bool on) {
+    messagesOn = on;
+}

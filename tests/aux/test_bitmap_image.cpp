@@ -203,8 +203,8 @@ TEST(BitmapDecode, EightBitColourTableLengthRules) {
 
 TEST(BitmapDecode, OneAndFourBitPixelsArePackedFromTheTopBit) {
     // Ten 1-bit pixels 1011001110 over two bytes, padded to four.
-    Result mono = decode(withFileHeader(info40(10, 1, 1) + table({kBlack, kWhite}),
-                                        Bytes{0xB3, 0x80, 0xFF, 0xFF}));
+    Result mono = decode(
+        withFileHeader(info40(10, 1, 1) + table({kBlack, kWhite}), Bytes{0xB3, 0x80, 0xFF, 0xFF}));
     ASSERT_TRUE(mono.ok) << mono.error;
     EXPECT_EQ(mono.pixels, flatten({kWhite, kBlack, kWhite, kWhite, kBlack, kBlack, kWhite, kWhite,
                                     kWhite, kBlack}));
@@ -287,10 +287,9 @@ TEST(BitmapDecode, BitFieldFilesUseTheirMasks) {
 
 TEST(BitmapDecode, RunLengthEightBit) {
     std::vector<Rgb> colours = {kGrey, kRed, kGreen, kBlue};
-    Bytes data = {
-        3, 1, 1, 2, 0, 0,          // Three red, one green, end of line.
-        0, 3, 1, 2, 3, 0, 0, 0,    // Absolute red, green, blue, padded; end of line.
-        0, 2, 1, 0, 1, 3, 0, 1};   // Move right one, one blue, end of bitmap.
+    Bytes data = {3, 1, 1, 2, 0, 0,        // Three red, one green, end of line.
+                  0, 3, 1, 2, 3, 0, 0, 0,  // Absolute red, green, blue, padded; end of line.
+                  0, 2, 1, 0, 1, 3, 0, 1}; // Move right one, one blue, end of bitmap.
     Result r = decode(withFileHeader(info40(4, 3, 8, 1, 4) + table(colours), data));
     ASSERT_TRUE(r.ok) << r.error;
     // Pixels the data skips are black, not colour 0.
@@ -303,13 +302,13 @@ TEST(BitmapDecode, RunLengthFourBit) {
     colours[1] = kRed;
     colours[2] = kGreen;
     colours[3] = kBlue;
-    Bytes data = {5, 0x12, 0, 0,        // Red and green in turn, five pixels.
-                  0, 3, 0x31, 0x20,     // Absolute blue, red, green: two bytes, no pad.
-                  0, 0, 0, 1};
+    Bytes data = {5, 0x12, 0,    0,    // Red and green in turn, five pixels.
+                  0, 3,    0x31, 0x20, // Absolute blue, red, green: two bytes, no pad.
+                  0, 0,    0,    1};
     Result r = decode(info40(5, 2, 4, 2, 16) + table(colours) + data);
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.pixels, flatten({kRed, kGreen, kRed, kGreen, kRed, kBlue, kRed, kGreen, kBlack,
-                                 kBlack}));
+    EXPECT_EQ(r.pixels,
+              flatten({kRed, kGreen, kRed, kGreen, kRed, kBlue, kRed, kGreen, kBlack, kBlack}));
 }
 
 TEST(BitmapDecode, RunLengthStaysInsideThePicture) {
@@ -331,10 +330,10 @@ TEST(BitmapDecode, RunLengthStaysInsideThePicture) {
 
 TEST(BitmapDecode, RunLengthThatRunsOutIsRefused) {
     Bytes headers = info40(2, 2, 8, 1, 2) + table({kGrey, kRed});
-    for (const Bytes& data : {Bytes{2, 1},                // No end before the data ends.
-                              Bytes{2, 1, 0, 0, 2},       // A run without its colour.
-                              Bytes{0, 5, 1, 1},          // An absolute run cut short.
-                              Bytes{0, 2, 1}}) {          // A move without its rows.
+    for (const Bytes& data : {Bytes{2, 1},          // No end before the data ends.
+                              Bytes{2, 1, 0, 0, 2}, // A run without its colour.
+                              Bytes{0, 5, 1, 1},    // An absolute run cut short.
+                              Bytes{0, 2, 1}}) {    // A move without its rows.
         Result r = decode(headers + data);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.error, kConversion);
@@ -380,8 +379,8 @@ TEST(BitmapDecode, UncompressedDepthsMatchAPlainReading) {
                 Bytes data(size_t(stride) * height);
                 for (unsigned char& b : data)
                     b = Rgb::value_type(random());
-                Result r = decode(withFileHeader(info40(width, height, bitCount) + table(colours),
-                                                 data));
+                Result r =
+                    decode(withFileHeader(info40(width, height, bitCount) + table(colours), data));
                 ASSERT_TRUE(r.ok) << r.error;
                 Bytes expected;
                 for (int y = 0; y < height; ++y)
@@ -511,7 +510,9 @@ TEST_F(BitmapFiles, LaterFailuresShowOnlyTheirOwnMessage) {
     EXPECT_EQ(load(write("v4.bmp", later)).error, kUnknown);
 }
 
-std::u16string utf16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string utf16(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
 
 TEST_F(BitmapFiles, WideEntryOpensUtf16NamesAndShowsThemAsUtf8) {
     write("obr\xC3\xA1zek.bmp", info40(2, 2, 24) + kTwoByTwoPixels);
