@@ -121,7 +121,8 @@ class Program:
     front of the program's command line.
     """
 
-    def __init__(self, xvfb, program, workdir, probe=None, wrapper=(), extra_env=None):
+    def __init__(self, xvfb, program, workdir, probe=None, wrapper=(), extra_env=None,
+                 logdir=None):
         self.xvfb = xvfb
         self.program = os.path.abspath(program)
         self.workdir = workdir
@@ -130,9 +131,10 @@ class Program:
         self.extra_env = extra_env or {}
         self.proc = None
         self.wid = None
-        self.stdout_path = os.path.join(workdir, "stdout.txt")
-        self.stderr_path = os.path.join(workdir, "stderr.txt")
-        self.probe_log = os.path.join(workdir, "frames.log")
+        logdir = logdir or workdir
+        self.stdout_path = os.path.join(logdir, "stdout.txt")
+        self.stderr_path = os.path.join(logdir, "stderr.txt")
+        self.probe_log = os.path.join(logdir, "frames.log")
         self.started = None
 
     def env(self):
@@ -276,7 +278,7 @@ class Program:
                 result.append((parts[0], int(parts[1]) / 1e9, text))
         return result
 
-    def screenshot(self, path_png):
+    def screenshot(self, path_png=None):
         """Saves the window as PNG and returns it as an Image."""
         env = dict(os.environ, DISPLAY=self.xvfb.display)
         env.pop("XAUTHORITY", None)
@@ -414,6 +416,24 @@ def distance_to_polygon_edges(pt, poly):
         t = max(0.0, min(1.0, ((px - x1) * dx + (py - y1) * dy) / (dx * dx + dy * dy)))
         best = min(best, math.hypot(px - (x1 + t * dx), py - (y1 + t * dy)))
     return best
+
+
+def display_reachable(name):
+    """True when an X server answers on display name."""
+    if not name:
+        return False
+    try:
+        x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+    except OSError:
+        return False
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    dpy = x11.XOpenDisplay(name.encode())
+    if not dpy:
+        return False
+    x11.XCloseDisplay(dpy)
+    return True
 
 
 # A close request as a window manager sends it: a WM_PROTOCOLS client message
