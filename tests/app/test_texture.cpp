@@ -66,7 +66,8 @@ class ScratchFolder {
         std::string path = folder_ + "/" + name;
         FILE* file = fopen(path.c_str(), "wb");
         if (file) {
-            fwrite(bytes.data(), 1, bytes.size(), file);
+            if (!bytes.empty())
+                fwrite(bytes.data(), 1, bytes.size(), file);
             fclose(file);
         }
         files_.push_back(path);
