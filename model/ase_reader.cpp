@@ -146,17 +146,32 @@ struct Text {
     }
 };
 
+// The keyword spelled by exactly these length characters, if any.
+Keyword lookup(const unsigned char* word, size_t length) {
+    for (const KeywordName& name : kKeywords) {
+        if (name.length == length && std::memcmp(word, name.text, length) == 0)
+            return name.keyword;
+    }
+    return kNone;
+}
+
+constexpr size_t kLongestKeyword = sizeof("*MATERIAL_SPECULAR") - 1;
+
 // A word is compared as the C string it would be in a word buffer: cut at the
 // word limit and at a zero byte.
 Keyword classify(const Text& text, size_t begin, size_t end) {
-    if (text.data[begin] != '*')
+    const unsigned char* word = text.data + begin;
+    if (word[0] != '*')
         return kNone;
-    size_t length = std::min(end - begin, kWordLimit);
-    if (const void* zero = std::memchr(text.data + begin, 0, length))
-        length = size_t(static_cast<const unsigned char*>(zero) - (text.data + begin));
-    for (const KeywordName& name : kKeywords) {
-        if (name.length == length && std::memcmp(text.data + begin, name.text, length) == 0)
-            return name.keyword;
+    size_t length = end - begin;
+    if (length <= kLongestKeyword) {
+        if (Keyword keyword = lookup(word, length))
+            return keyword;
+    }
+    // Only a zero byte right behind a keyword can still make it one.
+    for (size_t cut = 2; cut <= kLongestKeyword && cut < length; cut++) {
+        if (word[cut] == 0)
+            return lookup(word, cut);
     }
     return kNone;
 }
@@ -724,6 +739,28 @@ void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, si
     pass.pos = discarded;
 }
 
+// The keywords a pass acts on; on any other word it throws the line away.
+uint32_t keywordsActedOn(const Pass& pass) {
+    auto bit = [](Keyword keyword) { return uint32_t(1) << keyword; };
+    switch (pass.kind) {
+    case kFindObjects:
+        return bit(kGeomObject);
+    case kFindMaterials:
+        return bit(kMaterial);
+    case kFindMaterialCount:
+        return bit(kMaterialCount);
+    case kMaterialPass:
+        return bit(kMaterial) | bit(kMaterialName) | bit(kMaterialDiffuse) |
+               bit(kMaterialSpecular) | bit(kBitmap) | bit(kUTiling) | bit(kVTiling);
+    case kCountsPass:
+        return bit(kGeomObject) | bit(kNumVertex) | bit(kNumFaces) | bit(kNumTVertex);
+    case kDataPass:
+        return bit(kGeomObject) | bit(kMeshVertex) | bit(kMeshTVert) | bit(kMeshFace) |
+               bit(kMeshTFace) | bit(kMaterialRef);
+    }
+    return 0;
+}
+
 // Runs passes until each has met its end. passes must be in the order of
 // their starting positions; a pass joins when the sweep reaches its start.
 void runPasses(AseReadState& state, std::vector<Pass>& passes) {
@@ -732,33 +769,61 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
         pass.pos = text.skipBlanks(pass.pos);
     std::vector<Pass*> active;
     size_t waiting = 0;
+    uint32_t actedOn = 0;
     while (true) {
         size_t here = SIZE_MAX;
-        for (const Pass* pass : active)
+        bool together = true;
+        for (const Pass* pass : active) {
+            together = together && (here == SIZE_MAX || pass->pos == here);
             here = std::min(here, pass->pos);
-        if (waiting < passes.size())
-            here = std::min(here, passes[waiting].pos);
-        if (here == SIZE_MAX)
+        }
+        size_t next = waiting < passes.size() ? passes[waiting].pos : SIZE_MAX;
+        if (here == SIZE_MAX && next == SIZE_MAX)
             return;
-        while (waiting < passes.size() && passes[waiting].pos == here)
-            active.push_back(&passes[waiting++]);
-        if (here >= text.size) {
-            for (Pass* pass : active) {
-                if (pass->pos == here)
-                    pass->done = true;
+        if (next <= here) {
+            here = next;
+            together = false;
+            while (waiting < passes.size() && passes[waiting].pos == here) {
+                actedOn |= keywordsActedOn(passes[waiting]);
+                active.push_back(&passes[waiting++]);
             }
+        }
+        if (here >= text.size) {
+            for (Pass* pass : active)
+                pass->done = pass->done || pass->pos == here;
         } else {
             size_t end = text.wordEnd(here);
             Keyword keyword = classify(text, here, end);
+            if (together) {
+                // All passes stand on one word: lines that none of them acts
+                // on are passed over at once, until the next pass joins.
+                while (!(actedOn >> keyword & 1)) {
+                    here = text.skipBlanks(text.discardLine(end));
+                    if (here >= text.size || here >= next)
+                        break;
+                    end = text.wordEnd(here);
+                    keyword = classify(text, here, end);
+                }
+                for (Pass* pass : active)
+                    pass->pos = here;
+                if (here >= text.size || here >= next)
+                    continue;
+            }
             size_t discarded = SIZE_MAX;
             for (Pass* pass : active) {
                 if (pass->pos == here)
                     stepPass(state, *pass, keyword, here, end, discarded);
             }
         }
+        size_t before = active.size();
         active.erase(std::remove_if(active.begin(), active.end(),
                                     [](const Pass* pass) { return pass->done; }),
                      active.end());
+        if (active.size() != before) {
+            actedOn = 0;
+            for (const Pass* pass : active)
+                actedOn |= keywordsActedOn(*pass);
+        }
     }
 }
 
