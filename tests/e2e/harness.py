@@ -146,8 +146,15 @@ class Program:
         # built with AddressSanitizer, which ASan would otherwise refuse.
         env["ASAN_OPTIONS"] = ":".join(
             x for x in [env.get("ASAN_OPTIONS", ""), "verify_asan_link_order=0"] if x)
+        # Leaks that the X library leaves at exit are not the program's.
+        suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
+        env["LSAN_OPTIONS"] = ":".join(
+            x for x in [env.get("LSAN_OPTIONS", ""), "suppressions=" + suppressions] if x)
         if self.probe:
             env["FRAME_PROBE_LOG"] = self.probe_log
+            # The GL driver stays loaded until the leak check has run, so
+            # that the blocks its static data holds count as reachable.
+            env["FRAME_PROBE_KEEP_LIBRARIES"] = "1"
             env["LD_PRELOAD"] = ":".join(
                 x for x in [os.path.abspath(self.probe), env.get("LD_PRELOAD", "")] if x)
         env.update(self.extra_env)
