@@ -57,14 +57,20 @@ def measure_startup(x, args):
             frames = wait_first_swap(p)
             start = [t for kind, t, _ in frames if kind == "start"][0]
             first_swap = [t for kind, t, _ in frames if kind == "swap"][0]
-            caption = [text for kind, _, text in frames if kind == "caption"][0]
+            caption, caption_at = [(text, t) for kind, t, text in frames
+                                   if kind == "caption"][0]
             process_ms = (first_swap - p.started) * 1000.0
-            in_main_ms = (first_swap - start) * 1000.0
             init_ms = 1000.0 / float(caption)
             to_first.append(process_ms)
-            print("    run %d: %6.1f ms from exec, %6.1f ms after libraries loaded; "
-                  "first caption %r = %.0f ms since SDL_Init" % (i + 1, process_ms, in_main_ms,
-                                                                 caption.strip(), init_ms))
+            init = [t for kind, t, _ in frames if kind == "init"][0]
+            video = [t for kind, t, _ in frames if kind == "videomode"][0]
+            print("    run %d: %5.0f ms from exec to the first frame on screen; first caption %s"
+                  " = %.0f ms after SDL_Init" % (i + 1, process_ms, caption.strip(), init_ms))
+            print("           libraries %3.0f, SDL_Init %3.0f, window and context %3.0f, "
+                  "scene set-up %3.0f, first frame %3.0f ms"
+                  % ((start - p.started) * 1000.0, (init - start) * 1000.0,
+                     (video - init) * 1000.0, (caption_at - video) * 1000.0,
+                     (first_swap - caption_at) * 1000.0))
             p.wait_window()
             h.check(p.escape() == 0, "exit status after Escape is not 0")
         finally:

@@ -39,7 +39,24 @@ __attribute__((constructor)) static void open_log(void) {
     log_line("start", NULL);
 }
 
-/* The SDL 1.2 entry points, passed on to the real library. */
+/* The SDL 1.2 entry points, passed on to the real library. SDL_Init and
+ * SDL_SetVideoMode are logged when they return, to split the start-up. */
+int SDL_Init(unsigned int flags) {
+    static int (*real)(unsigned int);
+    if (!real) *(void**)&real = dlsym(RTLD_NEXT, "SDL_Init");
+    int result = real ? real(flags) : -1;
+    log_line("init", NULL);
+    return result;
+}
+
+void* SDL_SetVideoMode(int width, int height, int bpp, unsigned int flags) {
+    static void* (*real)(int, int, int, unsigned int);
+    if (!real) *(void**)&real = dlsym(RTLD_NEXT, "SDL_SetVideoMode");
+    void* surface = real ? real(width, height, bpp, flags) : NULL;
+    log_line("videomode", NULL);
+    return surface;
+}
+
 void SDL_WM_SetCaption(const char* title, const char* icon) {
     static void (*real)(const char*, const char*);
     if (!real) *(void**)&real = dlsym(RTLD_NEXT, "SDL_WM_SetCaption");
