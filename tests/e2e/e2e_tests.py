@@ -531,6 +531,37 @@ def test_drive(ctx):
         check(cz > 1.0, "%s the face is at height %.2f, not on the head" % (label, cz))
 
 
+def test_edge(ctx):
+    """Driving forward into the far edge: the robot never leaves the ground
+    square, stops at y = 20 and slides along the edge the way it is turned."""
+    work = ctx.workdir()
+    trace = os.path.join(work, "run.trace")
+    wrapper = ["apitrace", "trace", "--api", "gl", "--output", trace]
+    with h.Xvfb() as x, h.Program(x, ctx.program, work, probe=ctx.probe, wrapper=wrapper) as p:
+        p.wait_window()
+        p.wait_frames(3)
+        p.hold("Left", 0.3)
+        p.wait_frames(3)
+        p.hold("Up", 4.6)
+        p.wait_frames(3)
+        status = p.escape()
+        check(status == 0, "exit status %s after Escape" % status)
+    dump = os.path.join(work, "run.txt")
+    h.dump_trace(trace, dump)
+    frames = _robot_frames(dump)
+    positions = [pos for pos, _ in frames]
+    heading = frames[-1][1]
+    check(95 < heading < 125, "the turn left ended at %.1f degrees" % heading)
+    check(all(y <= 20.0 for _, y, _ in positions), "the robot went past y = 20")
+    at_edge = [i for i, (_, y, _) in enumerate(positions) if y > 19.9]
+    check(at_edge, "the robot never reached the far edge: got to %s" % (positions[-1],))
+    first = at_edge[0]
+    check(positions[-1][1] >= 19.9, "the robot left the edge again: %s" % (positions[-1],))
+    slid = positions[first][0] - positions[-1][0]
+    check(slid > 0.2, "the robot did not slide along the edge (x moved %.3f)" % slid)
+    check(positions[-1][0] > 0, "slid past the corner")
+
+
 class Context:
     def __init__(self, args):
         self.program = os.path.abspath(args.program)
