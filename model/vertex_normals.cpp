@@ -44,7 +44,7 @@ void computeObjectNormals(t3DObject& object) {
     for (int v = 0; v < vertexCount; v++)
         firstUse[v + 1] += firstUse[v];
 
-    std::vector<int> uses(size_t(firstUse[vertexCount]));
+    std::vector<int> uses(static_cast<size_t>(firstUse[vertexCount]));
     std::vector<int> fill(firstUse.begin(), firstUse.end() - 1);
     for (int f = 0; f < faceCount; f++) {
         const tTriangle& triangle = object.pTriangles[f];
