@@ -35,8 +35,10 @@ bool sameShapeParams(const double* a, const double* b, int count) {
 unsigned int lookupCachedShape(int kind, const double* params, int count) {
     if (!validKind(kind))
         return 0;
+    // A record with fewer values than asked for cannot match, and comparing
+    // it would read past its parameter block.
     for (const CachedShape* shape = shapeCache[kind]; shape; shape = shape->next) {
-        if (sameShapeParams(shape->params, params, count))
+        if (shape->paramCount >= count && sameShapeParams(shape->params, params, count))
             return shape->listId;
     }
     return 0;

@@ -15,7 +15,8 @@ struct CachedShape {
 };
 
 // The listId of the newest record of kind whose params equal the given ones
-// over count values, or 0.
+// over count values, or 0. Records holding fewer than count values never
+// match.
 unsigned int lookupCachedShape(int kind, const double* params, int count);
 // Records a new display-list name for kind and params (which pass to the
 // cache); returns the name, or 0 when no record could be made.

@@ -60,12 +60,6 @@ TEST_F(Control, RightTurnsTheOtherWayAndBothArrowsCancel) {
     EXPECT_NE(robot_dir.x, 0.0f);
 }
 
-TEST_F(Control, AngleIsNotWrapped) {
-    for (int i = 0; i < 10; i++)
-        frame({SDLK_LEFT}, 1);
-    EXPECT_EQ(robot_angle, 590.0f);
-}
-
 TEST_F(Control, ForwardOneFrameAtFiftyFps) {
     frame({SDLK_UP}, 50);
     expectAt(10, 10.06f);

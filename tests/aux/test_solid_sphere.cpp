@@ -148,6 +148,29 @@ TEST_F(SolidSphere, OtherKindsKeepTheirOwnChains) {
     EXPECT_EQ(cachedShapes(1000), nullptr);
 }
 
+TEST_F(SolidSphere, LookupComparesOverTheCallersCount) {
+    double* params = static_cast<double*>(malloc(2 * sizeof(double)));
+    params[0] = 4.5;
+    params[1] = 9.0;
+    unsigned int pair = cacheNewShape(5, params, 2);
+    double single[1] = {4.5};
+    EXPECT_EQ(lookupCachedShape(5, single, 1), pair) << "the record's own count is not consulted";
+    double* one = static_cast<double*>(malloc(sizeof(double)));
+    one[0] = 7.0;
+    cacheNewShape(6, one, 1);
+    // Asking a one-value record about two values must not read past it.
+    double longer[2] = {7.0, 1.0};
+    EXPECT_EQ(lookupCachedShape(6, longer, 2), 0u);
+}
+
+// Runs after the context of the suite above was released.
+TEST(ShapeCacheWithoutContext, NoListNameMeansNothingIsCached) {
+    const CachedShape* before = cachedShapes(kSolidSphere);
+    drawSolidSphere(123.0);
+    EXPECT_EQ(cachedShapes(kSolidSphere), before);
+    EXPECT_EQ(listFor(123.0), 0u);
+}
+
 TEST(ShapeParams, ExactComparisonOverTheGivenCount) {
     const double a[] = {1.0, 2.0, NAN};
     const double b[] = {1.0, 2.5, NAN};
