@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
+
 // The reader behaves as if it made one pass over the file per item, each pass
 // from the top: one for the object count, one for the material count, one per
 // material, and per object one for its counts and one for each of its five data
@@ -183,7 +185,8 @@ const KeywordsByLength kByLength;
 // The keyword spelled by exactly these length characters, if any.
 Keyword lookup(const unsigned char* word, size_t length) {
     for (const KeywordName* const* name = kByLength.names[length]; *name; name++) {
-        if (std::memcmp(word, (*name)->text, length) == 0)
+        if (word[length - 1] == static_cast<unsigned char>((*name)->text[length - 1]) &&
+            std::memcmp(word, (*name)->text, length) == 0)
             return (*name)->keyword;
     }
     return kNone;
@@ -232,6 +235,9 @@ bool scanInt(const Text& text, size_t& p, int* value) {
     bool tooLarge = false;
     const uint64_t limit = uint64_t(1) << 63;
     while (p < text.size && isDigit(text.data[p])) {
+        // Beyond 2^63 the value is held at the limit anyway; stop before
+        // the multiplication could wrap.
+        tooLarge = tooLarge || magnitude > limit / 10;
         if (!tooLarge) {
             magnitude = magnitude * 10 + uint64_t(text.data[p] - '0');
             tooLarge = magnitude > limit;
@@ -1187,6 +1193,12 @@ bool AseReader::loadModel(tModel* model, const char* path) {
     }
     const unsigned char* bytes = file.data;
     size_t size = file.size;
+#ifdef MADV_POPULATE_READ
+    // Every page is read: mapping them all at once is cheaper than one fault
+    // per page.
+    if (size > 0)
+        madvise(const_cast<unsigned char*>(bytes), size, MADV_POPULATE_READ);
+#endif
     std::string converted;
     bool bigEndian = false;
     if (needsConversion(bytes, size, &bigEndian)) {
