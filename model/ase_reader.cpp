@@ -469,6 +469,7 @@ struct AseReadState {
     std::vector<size_t> objectStarts;
     std::vector<size_t> materialStarts;
     int materialCount = 0;
+    size_t materialCountAt = 0;
     std::vector<ObjectWork> work;
     std::vector<Problem> problems;
 
@@ -586,20 +587,27 @@ void readObjectCount(AseReadState& state, int objectIndex, Keyword keyword, size
     }
 }
 
+// "outside 0..N-1", or why there is no such range.
+std::string outsideText(int count, Keyword countKeyword) {
+    if (count > 0)
+        return format("outside 0..%lld", count - 1);
+    return std::string("but ") + keywordText(countKeyword) + " is 0";
+}
+
 // Tells whether index names an element of an array of count elements, and
 // reports the line otherwise.
 bool elementExists(AseReadState& state, int objectIndex, const void* array, int count, int index,
                    Keyword keyword, Keyword countKeyword, size_t at) {
     if (!array) {
         state.problem(objectIndex, kStageData, kNoArray, at,
-                      std::string(keywordText(keyword)) + " without " + keywordText(countKeyword) +
-                          " before it in the object, line skipped");
+                      std::string(keywordText(keyword)) + " in an object without " +
+                          keywordText(countKeyword) + ", line skipped");
         return false;
     }
     if (index < 0 || index >= count) {
         state.problem(objectIndex, kStageData, kIndexOutside, at,
-                      std::string(keywordText(keyword)) +
-                          format(" index %lld outside 0..%lld, line skipped", index, count - 1));
+                      std::string(keywordText(keyword)) + format(" index %lld ", index) +
+                          outsideText(count, countKeyword) + ", line skipped");
         return false;
     }
     return true;
@@ -804,6 +812,7 @@ void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, si
     case kFindMaterialCount:
         if (keyword == kMaterialCount) {
             state.materialCount = 0;
+            state.materialCountAt = begin;
             scanInt(text, p, &state.materialCount);
             pass.done = true;
             return;
@@ -952,33 +961,61 @@ void readObjectAgain(AseReadState& state, int objectIndex) {
     state.sideBySide = wasSideBySide;
 }
 
+// Where the last data line of keyword with this index stands in the object,
+// to point a message at; the object's first line when there is none.
+size_t findDataLine(const AseReadState& state, int objectIndex, Keyword keyword, int index) {
+    const Text& text = state.text;
+    const ObjectWork& work = state.work[size_t(objectIndex)];
+    const char* name = keywordText(keyword);
+    size_t length = std::strlen(name);
+    size_t found = work.start;
+    for (size_t p = work.start; p + length <= work.spanEnd;) {
+        const void* star = std::memchr(text.data + p, '*', work.spanEnd - p);
+        if (!star)
+            break;
+        p = size_t(static_cast<const unsigned char*>(star) - text.data);
+        size_t end = p + length;
+        if (end < text.size && std::memcmp(text.data + p, name, length) == 0 &&
+            kBlanks.blank[text.data[end]] && scanIndex(text, end) == index)
+            found = p;
+        p++;
+    }
+    return found;
+}
+
 // Triangles whose corners name elements the object does not have: they are
 // left out of the normals, and drawing must not follow them.
 void checkTriangles(AseReadState& state, int objectIndex) {
     const t3DObject& object = state.model->objects[size_t(objectIndex)];
     if (!object.pTriangles)
         return;
-    size_t at = state.work[size_t(objectIndex)].start;
+    int reported[2] = {0, 0};
     for (int f = 0; f < object.faceCount; f++) {
         const tTriangle& triangle = object.pTriangles[f];
-        for (int k = 0; k < 3; k++) {
-            int corner = triangle.vertexIndex[k];
+        for (int corner : triangle.vertexIndex) {
             if (corner < 0 || corner >= object.vertexCount) {
+                int& count = reported[0];
+                size_t at = count++ < kProblemsShown
+                                ? findDataLine(state, objectIndex, kMeshFace, f)
+                                : state.work[size_t(objectIndex)].start;
                 state.problem(objectIndex, kStageCheck, kCornerOutside, at,
-                              format("triangle %lld names vertex %lld outside 0..%lld, left out of "
-                                     "the normals",
-                                     f, corner, object.vertexCount - 1));
+                              format("triangle %lld names vertex %lld ", f, corner) +
+                                  outsideText(object.vertexCount, kNumVertex) +
+                                  ", left out of the normals");
                 break;
             }
         }
         if (!object.hasTexture)
             continue;
-        for (int k = 0; k < 3; k++) {
-            int corner = triangle.texIndex[k];
+        for (int corner : triangle.texIndex) {
             if (corner < 0 || corner >= object.texVertexCount) {
+                int& count = reported[1];
+                size_t at = count++ < kProblemsShown
+                                ? findDataLine(state, objectIndex, kMeshTFace, f)
+                                : state.work[size_t(objectIndex)].start;
                 state.problem(objectIndex, kStageCheck, kTexCornerOutside, at,
-                              format("triangle %lld names texture vertex %lld outside 0..%lld", f,
-                                     corner, object.texVertexCount - 1));
+                              format("triangle %lld names texture vertex %lld ", f, corner) +
+                                  outsideText(object.texVertexCount, kNumTVertex));
                 break;
             }
         }
@@ -1003,7 +1040,7 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
     int materialCount = state.materialCount;
     size_t believable = state.materialStarts.size() + text.size / 16 + 8;
     if (materialCount < 0 || size_t(materialCount) > believable) {
-        state.problem(-1, kStageModel, kCountRefused, 0,
+        state.problem(-1, kStageModel, kCountRefused, state.materialCountAt,
                       format(materialCount < 0 ? "*MATERIAL_COUNT %lld is negative, taken as 0"
                                                : "*MATERIAL_COUNT %lld is more than the file "
                                                  "could hold, taken as 0",
@@ -1086,6 +1123,7 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
                 if (object >= 0)
                     tail.text += format(" in object %lld", object);
                 tail.text += " not shown";
+                tail.at = SIZE_MAX;
                 // Placed right behind the last shown one of its kind.
                 size_t place = shown.size();
                 for (size_t k = shown.size(); k-- > 0;) {
@@ -1122,7 +1160,9 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
         lines[i] = line;
     }
     for (size_t i = 0; i < shown.size(); i++) {
-        std::string message = state.name + format(":%lld: ", lines[i]) + shown[i].text;
+        // A count of problems not shown stands for no one line.
+        std::string where = shown[i].at == SIZE_MAX ? ": " : format(":%lld: ", lines[i]);
+        std::string message = state.name + where + shown[i].text;
         if (printProblems)
             std::printf("%s\n", message.c_str());
         problems.push_back(message);

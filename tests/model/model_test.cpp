@@ -299,8 +299,9 @@ TEST(AseReaderBadInput, IndicesOutsideTheirArraysAreSkipped) {
         << problems;
     EXPECT_NE(problems.find("robot.ase:6: *MESH_VERTEX index -1 outside"), std::string::npos);
     EXPECT_NE(problems.find(":7: *MESH_FACE index 1 outside 0..0"), std::string::npos);
-    EXPECT_NE(problems.find(":9: *MESH_TVERT without *MESH_NUMTVERTEX"), std::string::npos);
-    EXPECT_NE(problems.find("triangle 0 names vertex 9 outside 0..1"), std::string::npos);
+    EXPECT_NE(problems.find(":9: *MESH_TVERT in an object without *MESH_NUMTVERTEX"),
+              std::string::npos);
+    EXPECT_NE(problems.find(":8: triangle 0 names vertex 9 outside 0..1"), std::string::npos);
     EXPECT_FALSE(l.object().hasTexture);
     // The broken triangle is left out of the normals: vertex 0 has no other.
     EXPECT_TRUE(std::isnan(l.object().pVertexNormals[0].x));
@@ -308,7 +309,7 @@ TEST(AseReaderBadInput, IndicesOutsideTheirArraysAreSkipped) {
 
 TEST(AseReaderBadInput, CountsTheFileCannotHoldAreRefused) {
     Loaded l;
-    load(l, "*MATERIAL_COUNT 2000000000\n*GEOMOBJECT\n*MESH_NUMVERTEX 2000000000\n"
+    load(l, "\n*MATERIAL_COUNT 2000000000\n*GEOMOBJECT\n*MESH_NUMVERTEX 2000000000\n"
             "*MESH_NUMFACES -5\n*MESH_NUMTVERTEX 99999999999\n*MESH_VERTEX 0 1 2 3\n");
     EXPECT_EQ(l.model.materialCount, 0);
     EXPECT_TRUE(l.model.materials.empty());
@@ -316,11 +317,12 @@ TEST(AseReaderBadInput, CountsTheFileCannotHoldAreRefused) {
     EXPECT_EQ(l.object().faceCount, 0);
     EXPECT_EQ(l.object().texVertexCount, 0);
     std::string problems = problemsOf(l);
-    EXPECT_NE(problems.find(":1: *MATERIAL_COUNT 2000000000 is more than"), std::string::npos)
+    EXPECT_NE(problems.find(":2: *MATERIAL_COUNT 2000000000 is more than"), std::string::npos)
         << problems;
-    EXPECT_NE(problems.find(":3: *MESH_NUMVERTEX 2000000000 is more than"), std::string::npos);
-    EXPECT_NE(problems.find(":4: *MESH_NUMFACES -5 is negative"), std::string::npos);
-    EXPECT_NE(problems.find(":6: *MESH_VERTEX index 0 outside 0..-1"), std::string::npos);
+    EXPECT_NE(problems.find(":4: *MESH_NUMVERTEX 2000000000 is more than"), std::string::npos);
+    EXPECT_NE(problems.find(":5: *MESH_NUMFACES -5 is negative"), std::string::npos);
+    EXPECT_NE(problems.find(":7: *MESH_VERTEX index 0 but *MESH_NUMVERTEX is 0, line skipped"),
+              std::string::npos);
 }
 
 TEST(AseReaderBadInput, MaterialOutsideTheListSkipsTextureVertices) {
@@ -413,6 +415,16 @@ TEST(AseReaderFiles, ByteOrderMarks) {
         std::string why;
         EXPECT_TRUE(sameModel(l.model, plain.model, &why)) << why;
     }
+}
+
+TEST(AseReaderFiles, EmptyFileGivesAnEmptyModel) {
+    std::string path = writeTemporary("");
+    Loaded l;
+    EXPECT_TRUE(l.reader.loadModel(&l.model, path.c_str()));
+    unlink(path.c_str());
+    EXPECT_EQ(l.model.objectCount, 0);
+    EXPECT_EQ(l.model.materialCount, 0);
+    EXPECT_TRUE(l.reader.problems.empty());
 }
 
 unsigned int madeTextures = 0;
