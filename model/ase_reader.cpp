@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
+
 // The reader behaves as if it made one pass over the file per item, each pass
 // from the top: one for the object count, one for the material count, one per
 // material, and per object one for its counts and one for each of its five data
@@ -102,9 +104,14 @@ const char* keywordText(Keyword keyword) {
 // White space as the C library sees it in the "C" locale.
 struct BlankTable {
     bool blank[256] = {};
+    // 1: white space, 2: the zero byte, 0: any other.
+    unsigned char kind[256] = {};
     BlankTable() {
-        for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+        for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
             blank[c] = true;
+            kind[c] = 1;
+        }
+        kind[0] = 2;
     }
 };
 const BlankTable kBlanks;
@@ -128,6 +135,19 @@ struct Text {
             p++;
         return p;
     }
+    // The same, telling whether the word holds a zero byte.
+    size_t wordEnd(size_t p, bool* zero) const {
+        unsigned char seen = 0;
+        while (p < size) {
+            unsigned char kind = kBlanks.kind[data[p]];
+            if (kind == 1)
+                break;
+            seen |= kind;
+            p++;
+        }
+        *zero = seen != 0;
+        return p;
+    }
     // The rest of a line behind a word: up to and including the line break,
     // but never more than kDiscardLength characters.
     size_t discardLine(size_t p) const {
@@ -146,20 +166,35 @@ struct Text {
     }
 };
 
+constexpr size_t kLongestKeyword = sizeof("*MATERIAL_SPECULAR") - 1;
+
+// The keywords grouped by length, for a quick look-up.
+struct KeywordsByLength {
+    const KeywordName* names[kLongestKeyword + 1][4] = {};
+    KeywordsByLength() {
+        for (const KeywordName& name : kKeywords) {
+            const KeywordName** slot = names[name.length];
+            while (*slot)
+                slot++;
+            *slot = &name;
+        }
+    }
+};
+const KeywordsByLength kByLength;
+
 // The keyword spelled by exactly these length characters, if any.
 Keyword lookup(const unsigned char* word, size_t length) {
-    for (const KeywordName& name : kKeywords) {
-        if (name.length == length && std::memcmp(word, name.text, length) == 0)
-            return name.keyword;
+    for (const KeywordName* const* name = kByLength.names[length]; *name; name++) {
+        if (word[length - 1] == static_cast<unsigned char>((*name)->text[length - 1]) &&
+            std::memcmp(word, (*name)->text, length) == 0)
+            return (*name)->keyword;
     }
     return kNone;
 }
 
-constexpr size_t kLongestKeyword = sizeof("*MATERIAL_SPECULAR") - 1;
-
 // A word is compared as the C string it would be in a word buffer: cut at the
 // word limit and at a zero byte.
-Keyword classify(const Text& text, size_t begin, size_t end) {
+Keyword classify(const Text& text, size_t begin, size_t end, bool zero) {
     const unsigned char* word = text.data + begin;
     if (word[0] != '*')
         return kNone;
@@ -168,12 +203,21 @@ Keyword classify(const Text& text, size_t begin, size_t end) {
         if (Keyword keyword = lookup(word, length))
             return keyword;
     }
+    if (!zero)
+        return kNone;
     // Only a zero byte right behind a keyword can still make it one.
     for (size_t cut = 2; cut <= kLongestKeyword && cut < length; cut++) {
         if (word[cut] == 0)
             return lookup(word, cut);
     }
     return kNone;
+}
+
+// Reads the word at begin: its end and its keyword.
+Keyword readWord(const Text& text, size_t begin, size_t* end) {
+    bool zero;
+    *end = text.wordEnd(begin, &zero);
+    return classify(text, begin, *end, zero);
 }
 
 // "%d": white space, an optional sign, decimal digits. Like the C library, a
@@ -191,6 +235,9 @@ bool scanInt(const Text& text, size_t& p, int* value) {
     bool tooLarge = false;
     const uint64_t limit = uint64_t(1) << 63;
     while (p < text.size && isDigit(text.data[p])) {
+        // Beyond 2^63 the value is held at the limit anyway; stop before
+        // the multiplication could wrap.
+        tooLarge = tooLarge || magnitude > limit / 10;
         if (!tooLarge) {
             magnitude = magnitude * 10 + uint64_t(text.data[p] - '0');
             tooLarge = magnitude > limit;
@@ -367,6 +414,7 @@ struct Pass {
     int item;       // material or object index
     size_t pos;     // the next word starts here (or the text ends)
     bool done;
+    uint32_t actedOn; // keywords the pass acts on, filled when it joins
 };
 
 // Where a problem is told among the others: materials first, then object by
@@ -421,6 +469,7 @@ struct AseReadState {
     std::vector<size_t> objectStarts;
     std::vector<size_t> materialStarts;
     int materialCount = 0;
+    size_t materialCountAt = 0;
     std::vector<ObjectWork> work;
     std::vector<Problem> problems;
 
@@ -538,20 +587,27 @@ void readObjectCount(AseReadState& state, int objectIndex, Keyword keyword, size
     }
 }
 
+// "outside 0..N-1", or why there is no such range.
+std::string outsideText(int count, Keyword countKeyword) {
+    if (count > 0)
+        return format("outside 0..%lld", count - 1);
+    return std::string("but ") + keywordText(countKeyword) + " is 0";
+}
+
 // Tells whether index names an element of an array of count elements, and
 // reports the line otherwise.
 bool elementExists(AseReadState& state, int objectIndex, const void* array, int count, int index,
                    Keyword keyword, Keyword countKeyword, size_t at) {
     if (!array) {
         state.problem(objectIndex, kStageData, kNoArray, at,
-                      std::string(keywordText(keyword)) + " without " + keywordText(countKeyword) +
-                          " before it in the object, line skipped");
+                      std::string(keywordText(keyword)) + " in an object without " +
+                          keywordText(countKeyword) + ", line skipped");
         return false;
     }
     if (index < 0 || index >= count) {
         state.problem(objectIndex, kStageData, kIndexOutside, at,
-                      std::string(keywordText(keyword)) +
-                          format(" index %lld outside 0..%lld, line skipped", index, count - 1));
+                      std::string(keywordText(keyword)) + format(" index %lld ", index) +
+                          outsideText(count, countKeyword) + ", line skipped");
         return false;
     }
     return true;
@@ -667,11 +723,76 @@ bool isObjectDataKeyword(Keyword keyword) {
            keyword == kMeshTFace || keyword == kMaterialRef;
 }
 
+// The keywords a pass acts on; on any other word it throws the line away.
+uint32_t keywordsActedOn(const Pass& pass) {
+    auto bit = [](Keyword keyword) { return uint32_t(1) << keyword; };
+    switch (pass.kind) {
+    case kFindObjects:
+        return bit(kGeomObject);
+    case kFindMaterials:
+        return bit(kMaterial);
+    case kFindMaterialCount:
+        return bit(kMaterialCount);
+    case kMaterialPass:
+        return bit(kMaterial) | bit(kMaterialName) | bit(kMaterialDiffuse) |
+               bit(kMaterialSpecular) | bit(kBitmap) | bit(kUTiling) | bit(kVTiling);
+    case kCountsPass:
+        return bit(kGeomObject) | bit(kNumVertex) | bit(kNumFaces) | bit(kNumTVertex);
+    case kDataPass:
+        return bit(kGeomObject) | bit(kMeshVertex) | bit(kMeshTVert) | bit(kMeshFace) |
+               bit(kMeshTFace) | bit(kMaterialRef);
+    }
+    return 0;
+}
+
+// Where a pass that would read its next word at pos reads a word it acts
+// on or the first word of a line: the words between, the rest of a line
+// longer than the discard, are each read and their lines thrown away, as the
+// pass would. Stopping at line starts keeps the passes in step.
+size_t settle(const Text& text, size_t pos, uint32_t actedOn) {
+    while (true) {
+        bool lineStart = pos == 0 || text.data[pos - 1] == '\n';
+        while (pos < text.size && kBlanks.blank[text.data[pos]]) {
+            lineStart = lineStart || text.data[pos] == '\n';
+            pos++;
+        }
+        if (pos >= text.size || lineStart)
+            return pos;
+        size_t end;
+        if (actedOn >> readWord(text, pos, &end) & 1)
+            return pos;
+        pos = text.discardLine(end);
+    }
+}
+
+// Settling is the same for every pass on one word that acts on the same
+// keywords from the same place.
+struct SettleCache {
+    size_t from[4];
+    uint32_t actedOn[4];
+    size_t to[4];
+    int used = 0;
+
+    size_t settle(const Text& text, size_t pos, uint32_t acted) {
+        for (int i = 0; i < used; i++) {
+            if (from[i] == pos && actedOn[i] == acted)
+                return to[i];
+        }
+        size_t result = ::settle(text, pos, acted);
+        if (used < 4) {
+            from[used] = pos;
+            actedOn[used] = acted;
+            to[used++] = result;
+        }
+        return result;
+    }
+};
+
 // One step of one pass: the word [begin, end) with its keyword has been read.
 // discarded caches the position behind the rest of the line, shared by every
 // pass on this word that throws the line away.
 void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, size_t end,
-              size_t& discarded) {
+              size_t& discarded, SettleCache& cache) {
     const Text& text = state.text;
     size_t p = end;
     bool handled = false;
@@ -691,6 +812,7 @@ void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, si
     case kFindMaterialCount:
         if (keyword == kMaterialCount) {
             state.materialCount = 0;
+            state.materialCountAt = begin;
             scanInt(text, p, &state.materialCount);
             pass.done = true;
             return;
@@ -731,34 +853,12 @@ void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, si
         break;
     }
     if (handled) {
-        pass.pos = text.skipBlanks(p);
+        pass.pos = cache.settle(text, p, pass.actedOn);
         return;
     }
     if (discarded == SIZE_MAX)
-        discarded = text.skipBlanks(text.discardLine(end));
-    pass.pos = discarded;
-}
-
-// The keywords a pass acts on; on any other word it throws the line away.
-uint32_t keywordsActedOn(const Pass& pass) {
-    auto bit = [](Keyword keyword) { return uint32_t(1) << keyword; };
-    switch (pass.kind) {
-    case kFindObjects:
-        return bit(kGeomObject);
-    case kFindMaterials:
-        return bit(kMaterial);
-    case kFindMaterialCount:
-        return bit(kMaterialCount);
-    case kMaterialPass:
-        return bit(kMaterial) | bit(kMaterialName) | bit(kMaterialDiffuse) |
-               bit(kMaterialSpecular) | bit(kBitmap) | bit(kUTiling) | bit(kVTiling);
-    case kCountsPass:
-        return bit(kGeomObject) | bit(kNumVertex) | bit(kNumFaces) | bit(kNumTVertex);
-    case kDataPass:
-        return bit(kGeomObject) | bit(kMeshVertex) | bit(kMeshTVert) | bit(kMeshFace) |
-               bit(kMeshTFace) | bit(kMaterialRef);
-    }
-    return 0;
+        discarded = text.discardLine(end);
+    pass.pos = cache.settle(text, discarded, pass.actedOn);
 }
 
 // Runs passes until each has met its end. passes must be in the order of
@@ -784,7 +884,8 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
             here = next;
             together = false;
             while (waiting < passes.size() && passes[waiting].pos == here) {
-                actedOn |= keywordsActedOn(passes[waiting]);
+                passes[waiting].actedOn = keywordsActedOn(passes[waiting]);
+                actedOn |= passes[waiting].actedOn;
                 active.push_back(&passes[waiting++]);
             }
         }
@@ -792,8 +893,8 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
             for (Pass* pass : active)
                 pass->done = pass->done || pass->pos == here;
         } else {
-            size_t end = text.wordEnd(here);
-            Keyword keyword = classify(text, here, end);
+            size_t end;
+            Keyword keyword = readWord(text, here, &end);
             if (together) {
                 // All passes stand on one word: lines that none of them acts
                 // on are passed over at once, until the next pass joins.
@@ -801,8 +902,7 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
                     here = text.skipBlanks(text.discardLine(end));
                     if (here >= text.size || here >= next)
                         break;
-                    end = text.wordEnd(here);
-                    keyword = classify(text, here, end);
+                    keyword = readWord(text, here, &end);
                 }
                 for (Pass* pass : active)
                     pass->pos = here;
@@ -810,9 +910,10 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
                     continue;
             }
             size_t discarded = SIZE_MAX;
+            SettleCache cache;
             for (Pass* pass : active) {
                 if (pass->pos == here)
-                    stepPass(state, *pass, keyword, here, end, discarded);
+                    stepPass(state, *pass, keyword, here, end, discarded, cache);
             }
         }
         size_t before = active.size();
@@ -822,7 +923,7 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
         if (active.size() != before) {
             actedOn = 0;
             for (const Pass* pass : active)
-                actedOn |= keywordsActedOn(*pass);
+                actedOn |= pass->actedOn;
         }
     }
 }
@@ -830,9 +931,9 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
 const Keyword kDataKeywords[5] = {kMaterialRef, kMeshVertex, kMeshTVert, kMeshFace, kMeshTFace};
 
 void addObjectPasses(std::vector<Pass>& passes, int objectIndex, size_t start) {
-    passes.push_back({kCountsPass, kNone, objectIndex, start, false});
+    passes.push_back({kCountsPass, kNone, objectIndex, start, false, 0});
     for (Keyword wanted : kDataKeywords)
-        passes.push_back({kDataPass, wanted, objectIndex, start, false});
+        passes.push_back({kDataPass, wanted, objectIndex, start, false, 0});
 }
 
 // Reads one object the slow way, pass after pass: used when its lines came in
@@ -860,33 +961,61 @@ void readObjectAgain(AseReadState& state, int objectIndex) {
     state.sideBySide = wasSideBySide;
 }
 
+// Where the last data line of keyword with this index stands in the object,
+// to point a message at; the object's first line when there is none.
+size_t findDataLine(const AseReadState& state, int objectIndex, Keyword keyword, int index) {
+    const Text& text = state.text;
+    const ObjectWork& work = state.work[size_t(objectIndex)];
+    const char* name = keywordText(keyword);
+    size_t length = std::strlen(name);
+    size_t found = work.start;
+    for (size_t p = work.start; p + length <= work.spanEnd;) {
+        const void* star = std::memchr(text.data + p, '*', work.spanEnd - p);
+        if (!star)
+            break;
+        p = size_t(static_cast<const unsigned char*>(star) - text.data);
+        size_t end = p + length;
+        if (end < text.size && std::memcmp(text.data + p, name, length) == 0 &&
+            kBlanks.blank[text.data[end]] && scanIndex(text, end) == index)
+            found = p;
+        p++;
+    }
+    return found;
+}
+
 // Triangles whose corners name elements the object does not have: they are
 // left out of the normals, and drawing must not follow them.
 void checkTriangles(AseReadState& state, int objectIndex) {
     const t3DObject& object = state.model->objects[size_t(objectIndex)];
     if (!object.pTriangles)
         return;
-    size_t at = state.work[size_t(objectIndex)].start;
+    int reported[2] = {0, 0};
     for (int f = 0; f < object.faceCount; f++) {
         const tTriangle& triangle = object.pTriangles[f];
-        for (int k = 0; k < 3; k++) {
-            int corner = triangle.vertexIndex[k];
+        for (int corner : triangle.vertexIndex) {
             if (corner < 0 || corner >= object.vertexCount) {
+                int& count = reported[0];
+                size_t at = count++ < kProblemsShown
+                                ? findDataLine(state, objectIndex, kMeshFace, f)
+                                : state.work[size_t(objectIndex)].start;
                 state.problem(objectIndex, kStageCheck, kCornerOutside, at,
-                              format("triangle %lld names vertex %lld outside 0..%lld, left out of "
-                                     "the normals",
-                                     f, corner, object.vertexCount - 1));
+                              format("triangle %lld names vertex %lld ", f, corner) +
+                                  outsideText(object.vertexCount, kNumVertex) +
+                                  ", left out of the normals");
                 break;
             }
         }
         if (!object.hasTexture)
             continue;
-        for (int k = 0; k < 3; k++) {
-            int corner = triangle.texIndex[k];
+        for (int corner : triangle.texIndex) {
             if (corner < 0 || corner >= object.texVertexCount) {
+                int& count = reported[1];
+                size_t at = count++ < kProblemsShown
+                                ? findDataLine(state, objectIndex, kMeshTFace, f)
+                                : state.work[size_t(objectIndex)].start;
                 state.problem(objectIndex, kStageCheck, kTexCornerOutside, at,
-                              format("triangle %lld names texture vertex %lld outside 0..%lld", f,
-                                     corner, object.texVertexCount - 1));
+                              format("triangle %lld names texture vertex %lld ", f, corner) +
+                                  outsideText(object.texVertexCount, kNumTVertex));
                 break;
             }
         }
@@ -902,16 +1031,16 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
     // First sweep: where the objects and materials start, and the material
     // count (countObjects, readMaterialCount and the search step of
     // moveToObject and readMaterial).
-    std::vector<Pass> finders = {{kFindObjects, kNone, 0, 0, false},
-                                 {kFindMaterials, kNone, 0, 0, false},
-                                 {kFindMaterialCount, kNone, 0, 0, false}};
+    std::vector<Pass> finders = {{kFindObjects, kNone, 0, 0, false, 0},
+                                 {kFindMaterials, kNone, 0, 0, false, 0},
+                                 {kFindMaterialCount, kNone, 0, 0, false, 0}};
     runPasses(state, finders);
 
     int objectCount = int(std::min<size_t>(state.objectStarts.size(), INT32_MAX));
     int materialCount = state.materialCount;
     size_t believable = state.materialStarts.size() + text.size / 16 + 8;
     if (materialCount < 0 || size_t(materialCount) > believable) {
-        state.problem(-1, kStageModel, kCountRefused, 0,
+        state.problem(-1, kStageModel, kCountRefused, state.materialCountAt,
                       format(materialCount < 0 ? "*MATERIAL_COUNT %lld is negative, taken as 0"
                                                : "*MATERIAL_COUNT %lld is more than the file "
                                                  "could hold, taken as 0",
@@ -943,7 +1072,7 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
         while (int(nextMaterial) < materialsPresent &&
                state.materialStarts[nextMaterial] <= limit) {
             passes.push_back({kMaterialPass, kNone, int(nextMaterial),
-                              state.materialStarts[nextMaterial], false});
+                              state.materialStarts[nextMaterial], false, 0});
             nextMaterial++;
         }
     };
@@ -994,6 +1123,7 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
                 if (object >= 0)
                     tail.text += format(" in object %lld", object);
                 tail.text += " not shown";
+                tail.at = SIZE_MAX;
                 // Placed right behind the last shown one of its kind.
                 size_t place = shown.size();
                 for (size_t k = shown.size(); k-- > 0;) {
@@ -1030,7 +1160,9 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
         lines[i] = line;
     }
     for (size_t i = 0; i < shown.size(); i++) {
-        std::string message = state.name + format(":%lld: ", lines[i]) + shown[i].text;
+        // A count of problems not shown stands for no one line.
+        std::string where = shown[i].at == SIZE_MAX ? ": " : format(":%lld: ", lines[i]);
+        std::string message = state.name + where + shown[i].text;
         if (printProblems)
             std::printf("%s\n", message.c_str());
         problems.push_back(message);
@@ -1101,6 +1233,12 @@ bool AseReader::loadModel(tModel* model, const char* path) {
     }
     const unsigned char* bytes = file.data;
     size_t size = file.size;
+#ifdef MADV_POPULATE_READ
+    // Every page is read: mapping them all at once is cheaper than one fault
+    // per page.
+    if (size > 0)
+        madvise(const_cast<unsigned char*>(bytes), size, MADV_POPULATE_READ);
+#endif
     std::string converted;
     bool bigEndian = false;
     if (needsConversion(bytes, size, &bigEndian)) {

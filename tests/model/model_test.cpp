@@ -237,6 +237,22 @@ TEST(AseReader, OperandPatterns) {
     EXPECT_TRUE(o.hasTexture);
 }
 
+// Integers beyond the range of long are held at its limit and then cut to
+// int, as the C library's "%d" does.
+TEST(AseReader, HugeIntegersWrapLikeTheCLibrary) {
+    std::string text = "*GEOMOBJECT\n*MESH_NUMFACES 1\n"
+                       "*MESH_TFACE 0 4294967297 99999999999999999999 -99999999999999999999\n"
+                       "*MESH_FACE 0: A: 18446744073709551617 B: 9223372036854775807 C: "
+                       "-9223372036854775808\n";
+    Loaded l;
+    load(l, text);
+    const int* tex = l.object().pTriangles[0].texIndex;
+    EXPECT_EQ(tex[0], 1);
+    EXPECT_EQ(tex[1], -1);
+    EXPECT_EQ(tex[2], 0);
+    expectSameAsPlainReader(text);
+}
+
 TEST(AseReader, LexicalRules) {
     Loaded l;
     // CRLF lines, a keyword only as a prefix, unknown keywords skipped with
@@ -283,8 +299,9 @@ TEST(AseReaderBadInput, IndicesOutsideTheirArraysAreSkipped) {
         << problems;
     EXPECT_NE(problems.find("robot.ase:6: *MESH_VERTEX index -1 outside"), std::string::npos);
     EXPECT_NE(problems.find(":7: *MESH_FACE index 1 outside 0..0"), std::string::npos);
-    EXPECT_NE(problems.find(":9: *MESH_TVERT without *MESH_NUMTVERTEX"), std::string::npos);
-    EXPECT_NE(problems.find("triangle 0 names vertex 9 outside 0..1"), std::string::npos);
+    EXPECT_NE(problems.find(":9: *MESH_TVERT in an object without *MESH_NUMTVERTEX"),
+              std::string::npos);
+    EXPECT_NE(problems.find(":8: triangle 0 names vertex 9 outside 0..1"), std::string::npos);
     EXPECT_FALSE(l.object().hasTexture);
     // The broken triangle is left out of the normals: vertex 0 has no other.
     EXPECT_TRUE(std::isnan(l.object().pVertexNormals[0].x));
@@ -292,7 +309,7 @@ TEST(AseReaderBadInput, IndicesOutsideTheirArraysAreSkipped) {
 
 TEST(AseReaderBadInput, CountsTheFileCannotHoldAreRefused) {
     Loaded l;
-    load(l, "*MATERIAL_COUNT 2000000000\n*GEOMOBJECT\n*MESH_NUMVERTEX 2000000000\n"
+    load(l, "\n*MATERIAL_COUNT 2000000000\n*GEOMOBJECT\n*MESH_NUMVERTEX 2000000000\n"
             "*MESH_NUMFACES -5\n*MESH_NUMTVERTEX 99999999999\n*MESH_VERTEX 0 1 2 3\n");
     EXPECT_EQ(l.model.materialCount, 0);
     EXPECT_TRUE(l.model.materials.empty());
@@ -300,11 +317,12 @@ TEST(AseReaderBadInput, CountsTheFileCannotHoldAreRefused) {
     EXPECT_EQ(l.object().faceCount, 0);
     EXPECT_EQ(l.object().texVertexCount, 0);
     std::string problems = problemsOf(l);
-    EXPECT_NE(problems.find(":1: *MATERIAL_COUNT 2000000000 is more than"), std::string::npos)
+    EXPECT_NE(problems.find(":2: *MATERIAL_COUNT 2000000000 is more than"), std::string::npos)
         << problems;
-    EXPECT_NE(problems.find(":3: *MESH_NUMVERTEX 2000000000 is more than"), std::string::npos);
-    EXPECT_NE(problems.find(":4: *MESH_NUMFACES -5 is negative"), std::string::npos);
-    EXPECT_NE(problems.find(":6: *MESH_VERTEX index 0 outside 0..-1"), std::string::npos);
+    EXPECT_NE(problems.find(":4: *MESH_NUMVERTEX 2000000000 is more than"), std::string::npos);
+    EXPECT_NE(problems.find(":5: *MESH_NUMFACES -5 is negative"), std::string::npos);
+    EXPECT_NE(problems.find(":7: *MESH_VERTEX index 0 but *MESH_NUMVERTEX is 0, line skipped"),
+              std::string::npos);
 }
 
 TEST(AseReaderBadInput, MaterialOutsideTheListSkipsTextureVertices) {
@@ -397,6 +415,16 @@ TEST(AseReaderFiles, ByteOrderMarks) {
         std::string why;
         EXPECT_TRUE(sameModel(l.model, plain.model, &why)) << why;
     }
+}
+
+TEST(AseReaderFiles, EmptyFileGivesAnEmptyModel) {
+    std::string path = writeTemporary("");
+    Loaded l;
+    EXPECT_TRUE(l.reader.loadModel(&l.model, path.c_str()));
+    unlink(path.c_str());
+    EXPECT_EQ(l.model.objectCount, 0);
+    EXPECT_EQ(l.model.materialCount, 0);
+    EXPECT_TRUE(l.reader.problems.empty());
 }
 
 unsigned int madeTextures = 0;
@@ -645,6 +673,17 @@ TEST(AseReaderEquivalence, HandWrittenFiles) {
                             pad +
                             "*GEOMOBJECT\n"
                             "*MESH_NUMVERTEX 1\n*MESH_VERTEX 0 1 2\r\n3\n");
+    // Words over 254 characters, and a zero byte that ends a keyword early
+    // as it would in a C string.
+    std::string zero("*GEOMOBJECT\n*MESH_NUMVERTEX 2\n*MESH_VERTEX\0junk 1 5 6 7\n", 56);
+    expectSameAsPlainReader(zero + "*" + std::string(300, 'y') + "\n*MESH_VERTEX 0 1 2 3 " +
+                            std::string(300, 'z') +
+                            "\n*MATERIAL_COUNT 1\n*MATERIAL\n"
+                            "*BITMAP \"" +
+                            std::string(300, 'b') + "\"\n");
+    Loaded l;
+    load(l, zero);
+    EXPECT_EQ(l.object().pVertices[1].x, 5.0f);
 }
 
 TEST(AseReaderEquivalence, GeneratedFiles) {
