@@ -6,6 +6,8 @@
 // iteration also times the floor right beside it and reports the ratio, so
 // that the two are measured under the same conditions. Peak memory is taken
 // in a forked child that decodes once.
+//
+//   build/bench/aux/bench_bitmap_image --benchmark_min_time=3
 #include "bitmap_image.h"
 
 #include <benchmark/benchmark.h>
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -206,6 +209,68 @@ void BM_Decode(benchmark::State& state) {
 void BM_StbImage(benchmark::State& state) {
     runAgainstFloor(state, decodeStb, false);
 }
+
+// Wall time and this process's processor time of one call, in seconds.
+struct Cost {
+    double wall = 0;
+    double cpu = 0;
+};
+
+double processSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+Cost cost(void (*work)(int), int bitCount) {
+    auto start = std::chrono::steady_clock::now();
+    double cpuStart = processSeconds();
+    work(bitCount);
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+            processSeconds() - cpuStart};
+}
+
+void floorWork(int) {
+    floorSeconds();
+}
+
+// The floor, this decoder and stb_image in turn within every iteration, so
+// that a busy machine weighs on all three alike. The iteration time is this
+// decoder's; stb_over_ours above 1 means this decoder is faster.
+void BM_DecodeVsStb(benchmark::State& state) {
+    int bitCount = int(state.range(0));
+    Cost floor, ours, stb;
+    int turn = 0;
+    for (auto _ : state) {
+        Cost f, o, s;
+        // The order turns round so that none always follows the same one.
+        for (int k = 0; k < 3; ++k) {
+            switch ((k + turn) % 3) {
+            case 0:
+                f = cost(floorWork, bitCount);
+                break;
+            case 1:
+                o = cost(decodeOurs, bitCount);
+                break;
+            default:
+                s = cost(decodeStb, bitCount);
+                break;
+            }
+        }
+        ++turn;
+        floor.wall += f.wall, floor.cpu += f.cpu;
+        ours.wall += o.wall, ours.cpu += o.cpu;
+        stb.wall += s.wall, stb.cpu += s.cpu;
+        state.SetIterationTime(o.wall);
+    }
+    double n = double(state.iterations());
+    state.counters["floor_ms"] = floor.wall * 1000 / n;
+    state.counters["stb_ms"] = stb.wall * 1000 / n;
+    state.counters["x_floor"] = ours.wall / floor.wall;
+    state.counters["stb_x_floor"] = stb.wall / floor.wall;
+    state.counters["stb_over_ours"] = stb.wall / ours.wall;
+    state.counters["stb_over_ours_cpu"] = stb.cpu / ours.cpu;
+}
 #endif
 
 } // namespace
@@ -214,6 +279,7 @@ BENCHMARK(BM_Floor)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Decode)->Arg(24)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond);
 #ifdef HAVE_STB_IMAGE
 BENCHMARK(BM_StbImage)->Arg(24)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeVsStb)->Arg(24)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond);
 #endif
 
 int main(int argc, char** argv) {
