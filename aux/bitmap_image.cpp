@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,6 +71,8 @@ uint16_t colorsForDepth(uint16_t bitCount) {
 // stay black.
 struct Palette {
     unsigned char rgb[256][3];
+    // The same colours as red, green, blue and a zero, four bytes each.
+    uint32_t packed[256];
 };
 
 void readPalette(const unsigned char* data, const BitmapLayout& layout, Palette* palette) {
@@ -79,6 +83,10 @@ void readPalette(const unsigned char* data, const BitmapLayout& layout, Palette*
         palette->rgb[i][0] = entry[2];
         palette->rgb[i][1] = entry[1];
         palette->rgb[i][2] = entry[0];
+    }
+    for (int i = 0; i < 256; ++i) {
+        unsigned char bytes[4] = {palette->rgb[i][0], palette->rgb[i][1], palette->rgb[i][2], 0};
+        memcpy(&palette->packed[i], bytes, 4);
     }
 }
 
@@ -128,8 +136,13 @@ bool makeChannel(uint32_t mask, int pixelBits, Channel* channel) {
 void rowIndexed(const unsigned char* src, int width, int bitCount, const Palette& palette,
                 unsigned char* out) {
     if (bitCount == 8) {
-        for (int x = 0; x < width; ++x, out += 3)
-            memcpy(out, palette.rgb[src[x]], 3);
+        // Four bytes are stored per pixel, the fourth overwritten by the next
+        // pixel; the row's last pixel is stored alone so that nothing lands
+        // past the row.
+        int x = 0;
+        for (; x + 1 < width; ++x, out += 3)
+            memcpy(out, &palette.packed[src[x]], 4);
+        memcpy(out, palette.rgb[src[x]], 3);
         return;
     }
     // Pixels are packed from the most significant bit of each byte.
@@ -142,7 +155,20 @@ void rowIndexed(const unsigned char* src, int width, int bitCount, const Palette
 }
 
 void row24(const unsigned char* src, int width, unsigned char* out) {
-    for (int x = 0; x < width; ++x, src += 3, out += 3) {
+    // On a little-endian machine each pixel is read and written as four
+    // bytes: the byte after it is still inside the row for every pixel but
+    // the last, and the fourth byte written is overwritten by the next pixel.
+    // A byte swap turns blue, green, red into red, green, blue.
+    int x = 0;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (; x + 1 < width; ++x, src += 3, out += 3) {
+        uint32_t v;
+        memcpy(&v, src, 4);
+        v = __builtin_bswap32(v) >> 8;
+        memcpy(out, &v, 4);
+    }
+#endif
+    for (; x < width; ++x, src += 3, out += 3) {
         out[0] = src[2];
         out[1] = src[1];
         out[2] = src[0];
@@ -238,10 +264,22 @@ bool decodeRunLength(const unsigned char* data, size_t size, int width, int heig
     return true;
 }
 
+// Gives the pages of a mapped file that have been read back to the system,
+// so that a large file's pages do not stay resident beside the picture while
+// it is converted. The file is only read, so the pages come back from the
+// file should they be touched again.
+void releaseMappedPages(const unsigned char* data, size_t upTo) {
+    static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    size_t length = upTo / page * page;
+    if (length > 0)
+        madvise(const_cast<unsigned char*>(data), length, MADV_DONTNEED);
+}
+
 // Validates the picture against what the decoder handles and the bytes the
 // file has, allocates the pixel block and converts. Null with the message on
-// failure.
-RgbImage* convert(const unsigned char* data, size_t size, const BitmapLayout& layout,
+// failure. With mapped set, data is a whole read-only file mapping whose read
+// pages may be released as the conversion goes.
+RgbImage* convert(const unsigned char* data, size_t size, const BitmapLayout& layout, bool mapped,
                   const char** message) {
     int64_t width = layout.width;
     int64_t height = layout.height;
@@ -346,6 +384,8 @@ RgbImage* convert(const unsigned char* data, size_t size, const BitmapLayout& la
         }
     } else {
         size_t rowBytes = size_t(width) * 3;
+        const size_t releaseStep = size_t(1) << 20;
+        size_t released = 0;
         for (int i = 0; i < h; ++i) {
             const unsigned char* src = data + offset + size_t(stride) * size_t(i);
             // Rows keep the file's order; a top-down file is turned so that
@@ -369,6 +409,11 @@ RgbImage* convert(const unsigned char* data, size_t size, const BitmapLayout& la
             default:
                 rowMasked(src, w, bitCount, channels, out);
                 break;
+            }
+            size_t read = size_t(src - data) + size_t(stride);
+            if (mapped && read - released >= releaseStep) {
+                releaseMappedPages(data, read);
+                released = read;
             }
         }
     }
@@ -516,7 +561,9 @@ bool readBitmapLayout(const unsigned char* data, size_t size, BitmapLayout* layo
     return true;
 }
 
-RgbImage* decodeBitmapQuietly(const unsigned char* data, size_t size, const char** message) {
+namespace {
+
+RgbImage* decode(const unsigned char* data, size_t size, bool mapped, const char** message) {
     const char* unused;
     if (!message)
         message = &unused;
@@ -526,15 +573,25 @@ RgbImage* decodeBitmapQuietly(const unsigned char* data, size_t size, const char
         *message = kUnknownFormat;
         return nullptr;
     }
-    return convert(data, size, layout, message);
+    return convert(data, size, layout, mapped, message);
 }
 
-RgbImage* decodeBitmapBytes(const unsigned char* data, size_t size) {
+RgbImage* decodeAndReport(const unsigned char* data, size_t size, bool mapped) {
     const char* message = nullptr;
-    RgbImage* image = decodeBitmapQuietly(data, size, &message);
+    RgbImage* image = decode(data, size, mapped, &message);
     if (!image)
         showError(message);
     return image;
+}
+
+} // namespace
+
+RgbImage* decodeBitmapQuietly(const unsigned char* data, size_t size, const char** message) {
+    return decode(data, size, false, message);
+}
+
+RgbImage* decodeBitmapBytes(const unsigned char* data, size_t size) {
+    return decodeAndReport(data, size, false);
 }
 
 RgbImage* decodeBitmapFile(const void* path, bool wide) {
@@ -549,7 +606,7 @@ RgbImage* decodeBitmapFile(const void* path, bool wide) {
         reportOpenFailure(name);
         return nullptr;
     }
-    RgbImage* image = decodeBitmapBytes(file.data, file.size);
+    RgbImage* image = decodeAndReport(file.data, file.size, true);
     unmapFile(&file);
     return image;
 }

@@ -496,6 +496,22 @@ TEST_F(BitmapFiles, DecodesFromTheFileAndTakesBackslashPaths) {
     EXPECT_EQ(r.pixels, kTwoByTwoRgb);
 }
 
+TEST_F(BitmapFiles, LargeFileDecodesLikeTheSameBytesInMemory) {
+    // Big enough that pages of the mapping are given back while it decodes;
+    // a top-down file reads its rows in the same order.
+    std::mt19937 random(99);
+    for (int height : {700, -700}) {
+        Bytes data(size_t(700 * 3) * 700);
+        for (unsigned char& b : data)
+            b = Rgb::value_type(random());
+        Bytes file = withFileHeader(info40(700, height, 24), data);
+        Result fromFile = load(write("large.bmp", file));
+        Result fromMemory = decode(file);
+        ASSERT_TRUE(fromFile.ok && fromMemory.ok) << fromFile.error;
+        EXPECT_EQ(fromFile.pixels, fromMemory.pixels);
+    }
+}
+
 TEST_F(BitmapFiles, MissingAndEmptyFilesAreOpenFailures) {
     Result missing = load("data\\nothing-here.bmp");
     EXPECT_FALSE(missing.ok);
