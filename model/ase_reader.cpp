@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
+
 // The reader behaves as if it made one pass over the file per item, each pass
 // from the top: one for the object count, one for the material count, one per
 // material, and per object one for its counts and one for each of its five data
@@ -102,9 +104,14 @@ const char* keywordText(Keyword keyword) {
 // White space as the C library sees it in the "C" locale.
 struct BlankTable {
     bool blank[256] = {};
+    // 1: white space, 2: the zero byte, 0: any other.
+    unsigned char kind[256] = {};
     BlankTable() {
-        for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+        for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
             blank[c] = true;
+            kind[c] = 1;
+        }
+        kind[0] = 2;
     }
 };
 const BlankTable kBlanks;
@@ -128,6 +135,19 @@ struct Text {
             p++;
         return p;
     }
+    // The same, telling whether the word holds a zero byte.
+    size_t wordEnd(size_t p, bool* zero) const {
+        unsigned char seen = 0;
+        while (p < size) {
+            unsigned char kind = kBlanks.kind[data[p]];
+            if (kind == 1)
+                break;
+            seen |= kind;
+            p++;
+        }
+        *zero = seen != 0;
+        return p;
+    }
     // The rest of a line behind a word: up to and including the line break,
     // but never more than kDiscardLength characters.
     size_t discardLine(size_t p) const {
@@ -146,20 +166,35 @@ struct Text {
     }
 };
 
+constexpr size_t kLongestKeyword = sizeof("*MATERIAL_SPECULAR") - 1;
+
+// The keywords grouped by length, for a quick look-up.
+struct KeywordsByLength {
+    const KeywordName* names[kLongestKeyword + 1][4] = {};
+    KeywordsByLength() {
+        for (const KeywordName& name : kKeywords) {
+            const KeywordName** slot = names[name.length];
+            while (*slot)
+                slot++;
+            *slot = &name;
+        }
+    }
+};
+const KeywordsByLength kByLength;
+
 // The keyword spelled by exactly these length characters, if any.
 Keyword lookup(const unsigned char* word, size_t length) {
-    for (const KeywordName& name : kKeywords) {
-        if (name.length == length && std::memcmp(word, name.text, length) == 0)
-            return name.keyword;
+    for (const KeywordName* const* name = kByLength.names[length]; *name; name++) {
+        if (word[length - 1] == static_cast<unsigned char>((*name)->text[length - 1]) &&
+            std::memcmp(word, (*name)->text, length) == 0)
+            return (*name)->keyword;
     }
     return kNone;
 }
 
-constexpr size_t kLongestKeyword = sizeof("*MATERIAL_SPECULAR") - 1;
-
 // A word is compared as the C string it would be in a word buffer: cut at the
 // word limit and at a zero byte.
-Keyword classify(const Text& text, size_t begin, size_t end) {
+Keyword classify(const Text& text, size_t begin, size_t end, bool zero) {
     const unsigned char* word = text.data + begin;
     if (word[0] != '*')
         return kNone;
@@ -168,12 +203,21 @@ Keyword classify(const Text& text, size_t begin, size_t end) {
         if (Keyword keyword = lookup(word, length))
             return keyword;
     }
+    if (!zero)
+        return kNone;
     // Only a zero byte right behind a keyword can still make it one.
     for (size_t cut = 2; cut <= kLongestKeyword && cut < length; cut++) {
         if (word[cut] == 0)
             return lookup(word, cut);
     }
     return kNone;
+}
+
+// Reads the word at begin: its end and its keyword.
+Keyword readWord(const Text& text, size_t begin, size_t* end) {
+    bool zero;
+    *end = text.wordEnd(begin, &zero);
+    return classify(text, begin, *end, zero);
 }
 
 // "%d": white space, an optional sign, decimal digits. Like the C library, a
@@ -191,6 +235,9 @@ bool scanInt(const Text& text, size_t& p, int* value) {
     bool tooLarge = false;
     const uint64_t limit = uint64_t(1) << 63;
     while (p < text.size && isDigit(text.data[p])) {
+        // Beyond 2^63 the value is held at the limit anyway; stop before
+        // the multiplication could wrap.
+        tooLarge = tooLarge || magnitude > limit / 10;
         if (!tooLarge) {
             magnitude = magnitude * 10 + uint64_t(text.data[p] - '0');
             tooLarge = magnitude > limit;
@@ -367,6 +414,7 @@ struct Pass {
     int item;       // material or object index
     size_t pos;     // the next word starts here (or the text ends)
     bool done;
+    uint32_t actedOn; // keywords the pass acts on, filled when it joins
 };
 
 // Where a problem is told among the others: materials first, then object by
@@ -667,11 +715,76 @@ bool isObjectDataKeyword(Keyword keyword) {
            keyword == kMeshTFace || keyword == kMaterialRef;
 }
 
+// The keywords a pass acts on; on any other word it throws the line away.
+uint32_t keywordsActedOn(const Pass& pass) {
+    auto bit = [](Keyword keyword) { return uint32_t(1) << keyword; };
+    switch (pass.kind) {
+    case kFindObjects:
+        return bit(kGeomObject);
+    case kFindMaterials:
+        return bit(kMaterial);
+    case kFindMaterialCount:
+        return bit(kMaterialCount);
+    case kMaterialPass:
+        return bit(kMaterial) | bit(kMaterialName) | bit(kMaterialDiffuse) |
+               bit(kMaterialSpecular) | bit(kBitmap) | bit(kUTiling) | bit(kVTiling);
+    case kCountsPass:
+        return bit(kGeomObject) | bit(kNumVertex) | bit(kNumFaces) | bit(kNumTVertex);
+    case kDataPass:
+        return bit(kGeomObject) | bit(kMeshVertex) | bit(kMeshTVert) | bit(kMeshFace) |
+               bit(kMeshTFace) | bit(kMaterialRef);
+    }
+    return 0;
+}
+
+// Where a pass that would read its next word at pos reads a word it acts
+// on or the first word of a line: the words between, the rest of a line
+// longer than the discard, are each read and their lines thrown away, as the
+// pass would. Stopping at line starts keeps the passes in step.
+size_t settle(const Text& text, size_t pos, uint32_t actedOn) {
+    while (true) {
+        bool lineStart = pos == 0 || text.data[pos - 1] == '\n';
+        while (pos < text.size && kBlanks.blank[text.data[pos]]) {
+            lineStart = lineStart || text.data[pos] == '\n';
+            pos++;
+        }
+        if (pos >= text.size || lineStart)
+            return pos;
+        size_t end;
+        if (actedOn >> readWord(text, pos, &end) & 1)
+            return pos;
+        pos = text.discardLine(end);
+    }
+}
+
+// Settling is the same for every pass on one word that acts on the same
+// keywords from the same place.
+struct SettleCache {
+    size_t from[4];
+    uint32_t actedOn[4];
+    size_t to[4];
+    int used = 0;
+
+    size_t settle(const Text& text, size_t pos, uint32_t acted) {
+        for (int i = 0; i < used; i++) {
+            if (from[i] == pos && actedOn[i] == acted)
+                return to[i];
+        }
+        size_t result = ::settle(text, pos, acted);
+        if (used < 4) {
+            from[used] = pos;
+            actedOn[used] = acted;
+            to[used++] = result;
+        }
+        return result;
+    }
+};
+
 // One step of one pass: the word [begin, end) with its keyword has been read.
 // discarded caches the position behind the rest of the line, shared by every
 // pass on this word that throws the line away.
 void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, size_t end,
-              size_t& discarded) {
+              size_t& discarded, SettleCache& cache) {
     const Text& text = state.text;
     size_t p = end;
     bool handled = false;
@@ -731,34 +844,12 @@ void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, si
         break;
     }
     if (handled) {
-        pass.pos = text.skipBlanks(p);
+        pass.pos = cache.settle(text, p, pass.actedOn);
         return;
     }
     if (discarded == SIZE_MAX)
-        discarded = text.skipBlanks(text.discardLine(end));
-    pass.pos = discarded;
-}
-
-// The keywords a pass acts on; on any other word it throws the line away.
-uint32_t keywordsActedOn(const Pass& pass) {
-    auto bit = [](Keyword keyword) { return uint32_t(1) << keyword; };
-    switch (pass.kind) {
-    case kFindObjects:
-        return bit(kGeomObject);
-    case kFindMaterials:
-        return bit(kMaterial);
-    case kFindMaterialCount:
-        return bit(kMaterialCount);
-    case kMaterialPass:
-        return bit(kMaterial) | bit(kMaterialName) | bit(kMaterialDiffuse) |
-               bit(kMaterialSpecular) | bit(kBitmap) | bit(kUTiling) | bit(kVTiling);
-    case kCountsPass:
-        return bit(kGeomObject) | bit(kNumVertex) | bit(kNumFaces) | bit(kNumTVertex);
-    case kDataPass:
-        return bit(kGeomObject) | bit(kMeshVertex) | bit(kMeshTVert) | bit(kMeshFace) |
-               bit(kMeshTFace) | bit(kMaterialRef);
-    }
-    return 0;
+        discarded = text.discardLine(end);
+    pass.pos = cache.settle(text, discarded, pass.actedOn);
 }
 
 // Runs passes until each has met its end. passes must be in the order of
@@ -784,7 +875,8 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
             here = next;
             together = false;
             while (waiting < passes.size() && passes[waiting].pos == here) {
-                actedOn |= keywordsActedOn(passes[waiting]);
+                passes[waiting].actedOn = keywordsActedOn(passes[waiting]);
+                actedOn |= passes[waiting].actedOn;
                 active.push_back(&passes[waiting++]);
             }
         }
@@ -792,8 +884,8 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
             for (Pass* pass : active)
                 pass->done = pass->done || pass->pos == here;
         } else {
-            size_t end = text.wordEnd(here);
-            Keyword keyword = classify(text, here, end);
+            size_t end;
+            Keyword keyword = readWord(text, here, &end);
             if (together) {
                 // All passes stand on one word: lines that none of them acts
                 // on are passed over at once, until the next pass joins.
@@ -801,8 +893,7 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
                     here = text.skipBlanks(text.discardLine(end));
                     if (here >= text.size || here >= next)
                         break;
-                    end = text.wordEnd(here);
-                    keyword = classify(text, here, end);
+                    keyword = readWord(text, here, &end);
                 }
                 for (Pass* pass : active)
                     pass->pos = here;
@@ -810,9 +901,10 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
                     continue;
             }
             size_t discarded = SIZE_MAX;
+            SettleCache cache;
             for (Pass* pass : active) {
                 if (pass->pos == here)
-                    stepPass(state, *pass, keyword, here, end, discarded);
+                    stepPass(state, *pass, keyword, here, end, discarded, cache);
             }
         }
         size_t before = active.size();
@@ -822,7 +914,7 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
         if (active.size() != before) {
             actedOn = 0;
             for (const Pass* pass : active)
-                actedOn |= keywordsActedOn(*pass);
+                actedOn |= pass->actedOn;
         }
     }
 }
@@ -830,9 +922,9 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
 const Keyword kDataKeywords[5] = {kMaterialRef, kMeshVertex, kMeshTVert, kMeshFace, kMeshTFace};
 
 void addObjectPasses(std::vector<Pass>& passes, int objectIndex, size_t start) {
-    passes.push_back({kCountsPass, kNone, objectIndex, start, false});
+    passes.push_back({kCountsPass, kNone, objectIndex, start, false, 0});
     for (Keyword wanted : kDataKeywords)
-        passes.push_back({kDataPass, wanted, objectIndex, start, false});
+        passes.push_back({kDataPass, wanted, objectIndex, start, false, 0});
 }
 
 // Reads one object the slow way, pass after pass: used when its lines came in
@@ -902,9 +994,9 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
     // First sweep: where the objects and materials start, and the material
     // count (countObjects, readMaterialCount and the search step of
     // moveToObject and readMaterial).
-    std::vector<Pass> finders = {{kFindObjects, kNone, 0, 0, false},
-                                 {kFindMaterials, kNone, 0, 0, false},
-                                 {kFindMaterialCount, kNone, 0, 0, false}};
+    std::vector<Pass> finders = {{kFindObjects, kNone, 0, 0, false, 0},
+                                 {kFindMaterials, kNone, 0, 0, false, 0},
+                                 {kFindMaterialCount, kNone, 0, 0, false, 0}};
     runPasses(state, finders);
 
     int objectCount = int(std::min<size_t>(state.objectStarts.size(), INT32_MAX));
@@ -943,7 +1035,7 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
         while (int(nextMaterial) < materialsPresent &&
                state.materialStarts[nextMaterial] <= limit) {
             passes.push_back({kMaterialPass, kNone, int(nextMaterial),
-                              state.materialStarts[nextMaterial], false});
+                              state.materialStarts[nextMaterial], false, 0});
             nextMaterial++;
         }
     };
@@ -1101,6 +1193,12 @@ bool AseReader::loadModel(tModel* model, const char* path) {
     }
     const unsigned char* bytes = file.data;
     size_t size = file.size;
+#ifdef MADV_POPULATE_READ
+    // Every page is read: mapping them all at once is cheaper than one fault
+    // per page.
+    if (size > 0)
+        madvise(const_cast<unsigned char*>(bytes), size, MADV_POPULATE_READ);
+#endif
     std::string converted;
     bool bigEndian = false;
     if (needsConversion(bytes, size, &bigEndian)) {

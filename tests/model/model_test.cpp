@@ -237,6 +237,22 @@ TEST(AseReader, OperandPatterns) {
     EXPECT_TRUE(o.hasTexture);
 }
 
+// Integers beyond the range of long are held at its limit and then cut to
+// int, as the C library's "%d" does.
+TEST(AseReader, HugeIntegersWrapLikeTheCLibrary) {
+    std::string text = "*GEOMOBJECT\n*MESH_NUMFACES 1\n"
+                       "*MESH_TFACE 0 4294967297 99999999999999999999 -99999999999999999999\n"
+                       "*MESH_FACE 0: A: 18446744073709551617 B: 9223372036854775807 C: "
+                       "-9223372036854775808\n";
+    Loaded l;
+    load(l, text);
+    const int* tex = l.object().pTriangles[0].texIndex;
+    EXPECT_EQ(tex[0], 1);
+    EXPECT_EQ(tex[1], -1);
+    EXPECT_EQ(tex[2], 0);
+    expectSameAsPlainReader(text);
+}
+
 TEST(AseReader, LexicalRules) {
     Loaded l;
     // CRLF lines, a keyword only as a prefix, unknown keywords skipped with
@@ -645,6 +661,17 @@ TEST(AseReaderEquivalence, HandWrittenFiles) {
                             pad +
                             "*GEOMOBJECT\n"
                             "*MESH_NUMVERTEX 1\n*MESH_VERTEX 0 1 2\r\n3\n");
+    // Words over 254 characters, and a zero byte that ends a keyword early
+    // as it would in a C string.
+    std::string zero("*GEOMOBJECT\n*MESH_NUMVERTEX 2\n*MESH_VERTEX\0junk 1 5 6 7\n", 56);
+    expectSameAsPlainReader(zero + "*" + std::string(300, 'y') + "\n*MESH_VERTEX 0 1 2 3 " +
+                            std::string(300, 'z') +
+                            "\n*MATERIAL_COUNT 1\n*MATERIAL\n"
+                            "*BITMAP \"" +
+                            std::string(300, 'b') + "\"\n");
+    Loaded l;
+    load(l, zero);
+    EXPECT_EQ(l.object().pVertices[1].x, 5.0f);
 }
 
 TEST(AseReaderEquivalence, GeneratedFiles) {
