@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Builds the model loading benchmark in Release, writes its model files and
+# runs it, then prints the figures that matter: load speed at 1, 10 and 50 MB
+# (four objects and one object), the 50 MB load time, the vertex normal time
+# for 250,000 vertices, peak memory against file size, and assimp's times on
+# the same files. Installs missing Debian packages first.
+# Arguments are passed on to the benchmark (e.g. --benchmark_filter=load).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+source scripts/packages.sh
+bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
+
+build=build-bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DROBOT_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target bench_ase_reader
+
+# The benchmark looks for these names and writes missing ones itself; making
+# them here keeps the generator's output out of the results table.
+data="$build/bench/model/data"
+for layout in multi single; do
+    objects=4
+    [ "$layout" = single ] && objects=1
+    for mb in 1 10 50; do
+        file="$data/${layout}_${mb}mb.ase"
+        [ -s "$file" ] || python3 scripts/gen_ase_bench.py --mb "$mb" --objects "$objects" --out "$file"
+    done
+done
+
+json="$build/bench_ase_reader.json"
+"$build/bench/model/bench_ase_reader" --benchmark_out="$json" --benchmark_out_format=json "$@"
+
+python3 - "$json" <<'EOF'
+import json
+import sys
+
+# Repeated benchmarks report their median; the others their one run.
+runs = {}
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b.get("error_occurred"):
+        continue
+    if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+        continue
+    name = b.get("run_name", b["name"]).replace("/real_time", "").replace("/iterations:1", "")
+    name = name.replace("/repeats:3", "")
+    runs[name] = b
+
+def ms(b, kind="cpu_time"):
+    unit = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+    return b[kind] * unit
+
+def verdict(ok):
+    return "ok" if ok else "MISSED"
+
+print()
+print("== model loading (loadModel with normals, no textures)")
+print("   CPU time of the loading thread, median of 3; wall time in brackets")
+for layout, label in (("multi", "4 objects"), ("single", "1 object")):
+    per_mb = []
+    for mb in (1, 10, 50):
+        b = runs.get("load/%s/%dMB" % (layout, mb))
+        if not b:
+            continue
+        size = b["file_MB"]
+        per_mb.append(ms(b) / size)
+        print("  %-9s %2d MB: %8.1f ms (%6.1f)  %7.1f MB/s  %6.2f ms/MB"
+              % (label, mb, ms(b), ms(b, "real_time"), size / ms(b) * 1e3, ms(b) / size))
+    if len(per_mb) == 3:
+        spread = max(per_mb) / min(per_mb)
+        print("  %-9s time per MB, largest / smallest: %.2fx (target < 1.5x: %s)"
+              % (label, spread, verdict(spread < 1.5)))
+    b = runs.get("load/%s/50MB" % layout)
+    if b:
+        print("  %-9s 50 MB load: %.1f ms (target < 150 ms: %s)"
+              % (label, ms(b), verdict(ms(b) < 150)))
+
+b = runs.get("normals/250k_vertices")
+if b:
+    print("== vertex normals, %d vertices, %d triangles: %.1f ms CPU (%.1f wall)"
+          " (target < 100 ms: %s)"
+          % (b["vertices"], b["triangles"], ms(b), ms(b, "real_time"), verdict(ms(b) < 100)))
+
+for layout in ("multi", "single"):
+    b = runs.get("peak_memory/%s/50MB" % layout)
+    if b:
+        print("== peak memory growth, %s 50 MB: %.1f MB for a %.1f MB file = %.2fx (target < 2x: %s)"
+              % (layout, b["peak_growth_MB"], b["file_MB"], b["peak_per_file"],
+                 verdict(b["peak_per_file"] < 2.0)))
+
+if any(k.startswith("assimp") for k in runs):
+    print("== assimp on the same files, CPU time (smooth: it computes the normals;"
+          " plain: it takes the file's)")
+    for layout in ("multi", "single"):
+        for mb in (1, 10, 50):
+            ours = runs.get("load/%s/%dMB" % (layout, mb))
+            line = "  %-6s %2d MB:" % (layout, mb)
+            for kind in ("smooth", "plain"):
+                b = runs.get("assimp_%s/%s/%dMB" % (kind, layout, mb))
+                if b:
+                    line += "  %s %8.1f ms" % (kind, ms(b))
+                    if ours:
+                        line += " (%.1fx ours)" % (ms(b) / ms(ours))
+            if line.endswith("MB:"):
+                continue
+            print(line)
+else:
+    print("== assimp: not built (libassimp-dev missing at configure time)")
+EOF
