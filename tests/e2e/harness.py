@@ -36,12 +36,18 @@ def check(condition, message):
         raise Failure(message)
 
 
-def _kill(proc):
-    """Ends a process we started, by its own id, and reaps it."""
+def _kill(proc, group=False):
+    """Ends a process we started, by its own id, and reaps it. With group,
+    its whole process group goes too (a wrapper such as apitrace runs the
+    program as its child)."""
+    # Only while the leader still runs is the group id surely still ours.
     if proc is None or proc.poll() is not None:
         return
     try:
-        proc.send_signal(signal.SIGKILL)
+        if group:
+            os.killpg(proc.pid, signal.SIGKILL)
+        else:
+            proc.send_signal(signal.SIGKILL)
     except ProcessLookupError:
         pass
     try:
@@ -166,7 +172,8 @@ class Program:
         self.started = time.monotonic()
         self.proc = subprocess.Popen(self.wrapper + [self.program], cwd=self.workdir,
                                      env=self.env(), stdin=subprocess.DEVNULL,
-                                     stdout=self._out, stderr=self._err)
+                                     stdout=self._out, stderr=self._err,
+                                     start_new_session=True)
         return self
 
     def __enter__(self):
@@ -177,7 +184,7 @@ class Program:
         return False
 
     def kill(self):
-        _kill(self.proc)
+        _kill(self.proc, group=True)
         for f in (getattr(self, "_out", None), getattr(self, "_err", None)):
             if f and not f.closed:
                 f.close()
