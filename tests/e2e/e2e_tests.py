@@ -257,6 +257,47 @@ def test_missing_texture(ctx):
               "frames were run before the program ended: %s" % kinds[:8])
 
 
+def test_damaged_data(ctx):
+    """Missing or damaged files other than the two the program names itself:
+    a bitmap that the model's materials name, a grass bitmap cut short, and
+    a model file cut off in mid-line. Each gets a clear message or is read as
+    far as it goes; nothing crashes."""
+    with open(os.path.join(ctx.data, "grasstex.bmp"), "rb") as f:
+        grass_head = f.read(100)
+    with open(os.path.join(ctx.data, "robot.ase"), "rb") as f:
+        model = f.read()
+    half_model = model[:len(model) // 2 + 7]
+    with h.Xvfb() as x:
+        work = ctx.workdir(leave_out=("robotface.bmp",))
+        with h.Program(x, ctx.program, work, probe=ctx.probe) as p:
+            status = p.wait_exit()
+            check(status == 1, "missing face bitmap: exit status %s, expected 1" % status)
+            expected = b"Video mod nastaven\nTextura data\\robotface.bmp nenalezena.\n"
+            check(p.stdout() == expected, "missing face bitmap: stdout %r" % p.stdout())
+
+        work = ctx.workdir(replace={"grasstex.bmp": grass_head})
+        with h.Program(x, ctx.program, work, probe=ctx.probe) as p:
+            status = p.wait_exit()
+            check(status == 1, "grass bitmap cut short: exit status %s, expected 1" % status)
+            check(p.stdout() == b"Video mod nastaven\n",
+                  "grass bitmap cut short: stdout %r" % p.stdout())
+            with open(p.stderr_path, "rb") as f:
+                errors = [line for line in f.read().splitlines() if line.startswith(b"Error")]
+            check(len(errors) == 1, "grass bitmap cut short: expected one error message, got %r"
+                  % errors)
+            kinds = [kind for kind, _, _ in p.frames()]
+            check("swap" not in kinds, "grass bitmap cut short: frames were drawn")
+
+        work = ctx.workdir(replace={"robot.ase": half_model})
+        with h.Program(x, ctx.program, work, probe=ctx.probe) as p:
+            p.wait_window()
+            p.wait_frames(10)
+            status = p.escape()
+            check(status == 0, "model cut off: exit status %s after Escape" % status)
+            check(p.stdout().startswith(b"Video mod nastaven\n"),
+                  "model cut off: stdout %r" % p.stdout()[:300])
+
+
 def test_missing_model(ctx):
     work = ctx.workdir(leave_out=("robot.ase",))
     with h.Xvfb() as x, h.Program(x, ctx.program, work, probe=ctx.probe) as p:
