@@ -433,7 +433,7 @@ def _face_points(dump_path, ase_path):
              "glEnable"}
     generated = []
     in_list = False
-    stack = [h_identity()]
+    stack = [_identity()]
     bound = None
     textured = True
     points = []
@@ -467,10 +467,6 @@ def _face_points(dump_path, ase_path):
     check(len(generated) >= len(bitmaps) + 1,
           "expected a texture per model bitmap and the grass, got %d" % len(generated))
     return points
-
-
-def h_identity():
-    return _identity()
 
 
 def test_drive(ctx):
