@@ -4,7 +4,7 @@
 # model file, and resident memory while the arrow keys are held.
 #   scripts/measure.sh            memory over 2 minutes
 #   scripts/measure.sh --full     memory over 10 minutes
-# Other options go to scripts/measure.py (--runs N, --seconds S,
+# Other options go to scripts/measure.py (--runs N, --seconds S, --pairs P,
 # --memory-minutes M, --only startup|fps|memory).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
