@@ -283,7 +283,8 @@ bool scanFloatSlowly(const Text& text, size_t& p, float* value) {
 }
 
 // "%f": white space, then a decimal number. Plain numbers (sign, digits,
-// fraction) are converted here, correctly rounded like the C library does.
+// fraction, exponent) are converted here, correctly rounded like the C
+// library does.
 bool scanFloat(const Text& text, size_t& p, float* value) {
     p = text.skipBlanks(p);
     size_t q = p;
@@ -299,9 +300,19 @@ bool scanFloat(const Text& text, size_t& p, float* value) {
             q++;
         plain = q > fraction;
     }
-    if (plain && q < text.size) {
+    if (plain && q < text.size && (text.data[q] == 'e' || text.data[q] == 'E')) {
+        // An exponent needs a digit; "1e" or "1e+" alone goes the slow way.
+        size_t sign = q + 1;
+        if (sign < text.size && (text.data[sign] == '+' || text.data[sign] == '-'))
+            sign++;
+        size_t exponent = sign;
+        while (exponent < text.size && isDigit(text.data[exponent]))
+            exponent++;
+        plain = exponent > sign;
+        q = exponent;
+    } else if (plain && q < text.size) {
         unsigned char next = text.data[q];
-        plain = !(next == '.' || next == 'e' || next == 'E' || next == 'x' || next == 'X');
+        plain = !(next == '.' || next == 'x' || next == 'X');
     }
     if (plain) {
         const char* first = reinterpret_cast<const char*>(text.data + p);
