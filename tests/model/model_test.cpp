@@ -275,6 +275,13 @@ TEST(AseReader, NumbersRoundLikeTheCLibrary) {
         text += "\n";
     }
     expectSameAsPlainReader(text);
+
+    // Just above the midpoint between 1 and the next float: rounding through
+    // double would land on the midpoint and then round down to 1.
+    Loaded l;
+    load(l, "*GEOMOBJECT\n*MESH_NUMVERTEX 1\n"
+            "*MESH_VERTEX 0 1.0000000596046447753906250000001 1 1\n");
+    EXPECT_EQ(l.object().pVertices[0].x, std::nextafter(1.0f, 2.0f));
 }
 
 TEST(AseReader, LexicalRules) {
