@@ -510,6 +510,23 @@ TEST(AseReaderFiles, InspectorDumpFormat) {
                       "t 0 0.5 0\n"
                       "f 0 0 1 2 0 0 0\n");
 
+    // The summary lists the objects, the materials and every problem.
+    path = writeTemporary("*MATERIAL_COUNT 1\n*MATERIAL\n*BITMAP \"a.bmp\"\n*GEOMOBJECT\n"
+                          "*MESH_NUMVERTEX 1\n*MESH_VERTEX 4 1 2 3\n");
+    pipe = popen((std::string(ASE_INSPECT) + " " + path).c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    output.clear();
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0);
+    unlink(path.c_str());
+    EXPECT_NE(output.find("object 0: 1 vertices, 0 faces, 0 texture vertices, material 0"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("material 0 \"\": bitmap \"a.bmp\", tiling 0 x 0"), std::string::npos);
+    EXPECT_NE(output.find(path + ":6: *MESH_VERTEX index 4 outside 0..0, line skipped"),
+              std::string::npos);
+
     EXPECT_NE(system((std::string(ASE_INSPECT) + " >/dev/null 2>&1").c_str()), 0);
     int status = system((std::string(ASE_INSPECT) + " /no/such/file >/dev/null").c_str());
     EXPECT_EQ(WEXITSTATUS(status), 1);
