@@ -634,6 +634,9 @@ void readObjectCount(AseReadState& state, int objectIndex, Keyword keyword, size
     } else {
         delete[] object.pTexVertices;
         object.pTexVertices = new Vec2[n]();
+        // Usually one line per texture vertex follows.
+        if (work.texVertexLines.capacity() < n)
+            work.texVertexLines.reserve(n);
     }
 }
 
@@ -1143,7 +1146,7 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
     }
 }
 
-void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
+void AseReader::reportProblems(AseReadState& state) {
     std::vector<Problem>& found = state.problems;
     std::stable_sort(found.begin(), found.end(), [](const Problem& a, const Problem& b) {
         if (a.object != b.object)
@@ -1152,7 +1155,6 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
     });
     // Keep a few of each kind per object; count the rest.
     std::vector<Problem> shown;
-    std::vector<std::string> tails;
     for (size_t i = 0; i < found.size();) {
         int object = found[i].object;
         int seen[kProblemKinds] = {};
@@ -1163,17 +1165,12 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
         }
         for (int kind = 0; kind < kProblemKinds; kind++) {
             if (seen[kind] > kProblemsShown) {
-                Problem tail = found[i];
-                for (size_t k = i; k < j; k++) {
-                    if (found[k].kind == kind)
-                        tail = found[k];
-                }
+                Problem tail = {object, kStageCheck, kind, SIZE_MAX, ""};
                 tail.text =
                     format("%lld further problems like the one above", seen[kind] - kProblemsShown);
                 if (object >= 0)
                     tail.text += format(" in object %lld", object);
                 tail.text += " not shown";
-                tail.at = SIZE_MAX;
                 // Placed right behind the last shown one of its kind.
                 size_t place = shown.size();
                 for (size_t k = shown.size(); k-- > 0;) {
@@ -1267,7 +1264,7 @@ bool AseReader::readModelFromMemory(tModel* model, const char* data, size_t size
     *model = tModel();
     readModel(state, model);
     computeVertexNormals(model);
-    reportProblems(state, model);
+    reportProblems(state);
     return true;
 }
 
