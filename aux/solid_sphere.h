@@ -15,10 +15,14 @@ struct CachedShape {
 };
 
 // The listId of the newest record of kind whose params equal the given ones
-// over count values, or 0.
+// over count values, or 0. Records holding fewer than count values never
+// match.
 unsigned int lookupCachedShape(int kind, const double* params, int count);
 // Records a new display-list name for kind and params (which pass to the
 // cache); returns the name, or 0 when no record could be made.
 unsigned int cacheNewShape(int kind, double* params, int count);
 // Exact element-by-element equality over count values; count <= 0 is equal.
 bool sameShapeParams(const double* a, const double* b, int count);
+
+// The newest record of kind, or null; for looking into the cache.
+const CachedShape* cachedShapes(int kind);
