@@ -5,6 +5,8 @@
 # for 250,000 vertices, peak memory against file size, and assimp's times on
 # the same files. Installs missing Debian packages first.
 # Arguments are passed on to the benchmark (e.g. --benchmark_filter=load).
+# BENCH_INSTRUCTIONS=1 also counts the instructions of one load per file under
+# callgrind (valgrind), a measure that does not move with the machine's load.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -13,7 +15,7 @@ bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
 
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DROBOT_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target bench_ase_reader
+cmake --build "$build" -j2 --target bench_ase_reader ase-inspect
 
 # The benchmark looks for these names and writes missing ones itself; making
 # them here keeps the generator's output out of the results table.
@@ -53,8 +55,9 @@ def verdict(ok):
     return "ok" if ok else "MISSED"
 
 print()
-print("== model loading (loadModel with normals, no textures)")
-print("   CPU time of the loading thread, median of 3; wall time in brackets")
+if any(k.startswith("load/") for k in runs):
+    print("== model loading (loadModel with normals, no textures)")
+    print("   CPU time of the loading thread, median of 3; wall time in brackets")
 for layout, label in (("multi", "4 objects"), ("single", "1 object")):
     per_mb = []
     for mb in (1, 10, 50):
@@ -104,5 +107,25 @@ if any(k.startswith("assimp") for k in runs):
                 continue
             print(line)
 else:
-    print("== assimp: not built (libassimp-dev missing at configure time)")
+    print("== assimp: no results (not built without libassimp-dev, or filtered out)")
 EOF
+
+if [ "${BENCH_INSTRUCTIONS:-0}" = 1 ]; then
+    if ! command -v valgrind >/dev/null; then
+        echo "== instructions per load: valgrind is not installed"
+        exit 0
+    fi
+    echo "== instructions per load (callgrind, loadModel only, one load of each file)"
+    for name in multi_1mb multi_50mb single_1mb single_50mb; do
+        file="$data/$name.ase"
+        out=$(mktemp)
+        valgrind --tool=callgrind --callgrind-out-file=/dev/null \
+            --toggle-collect='AseReader::loadModel*' \
+            "$build/tools/ase-inspect" "$file" 2>"$out" >/dev/null
+        refs=$(sed -n 's/.*I *refs: *//p' "$out" | tr -d ,)
+        rm -f "$out"
+        python3 -c "import sys; r, b = int(sys.argv[1]), int(sys.argv[2]); \
+print('  %-11s %14d instructions  %5.1f per byte' % (sys.argv[3], r, r / b))" \
+            "$refs" "$(stat -c %s "$file")" "$name"
+    done
+fi
