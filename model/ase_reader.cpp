@@ -12,6 +12,10 @@
 
 #include <sys/mman.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 // The reader behaves as if it made one pass over the file per item, each pass
 // from the top: one for the object count, one for the material count, one per
 // material, and per object one for its counts and one for each of its five data
@@ -138,6 +142,27 @@ struct Text {
     // The same, telling whether the word holds a zero byte.
     size_t wordEnd(size_t p, bool* zero) const {
         unsigned char seen = 0;
+#ifdef __SSE2__
+        // Sixteen bytes at a time while they lie inside the text.
+        const __m128i nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4);
+        const __m128i space = _mm_set1_epi8(' '), nul = _mm_setzero_si128();
+        while (p + 16 <= size) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
+            // Blank: ' ', or '\t' to '\r' (9 to 13).
+            __m128i shifted = _mm_sub_epi8(bytes, nine);
+            __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(shifted, four), shifted);
+            unsigned blanks =
+                unsigned(_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, space))));
+            unsigned zeros = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, nul)));
+            if (blanks) {
+                unsigned before = blanks & (0u - blanks);
+                *zero = seen != 0 || (zeros & (before - 1)) != 0;
+                return p + unsigned(__builtin_ctz(blanks));
+            }
+            seen |= zeros ? 2 : 0;
+            p += 16;
+        }
+#endif
         while (p < size) {
             unsigned char kind = kBlanks.kind[data[p]];
             if (kind == 1)
@@ -151,11 +176,25 @@ struct Text {
     // The rest of a line behind a word: up to and including the line break,
     // but never more than kDiscardLength characters.
     size_t discardLine(size_t p) const {
-        size_t n = std::min(kDiscardLength, size - p);
-        const void* lineBreak = std::memchr(data + p, '\n', n);
-        if (lineBreak)
-            return size_t(static_cast<const unsigned char*>(lineBreak) - data) + 1;
-        return p + n;
+        size_t limit = p + std::min(kDiscardLength, size - p);
+#ifdef __SSE2__
+        // The rest of a line is short: sixteen bytes at a time, inline.
+        const __m128i lineBreak = _mm_set1_epi8('\n');
+        for (; p + 16 <= size && p < limit; p += 16) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
+            unsigned found = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineBreak)));
+            if (limit - p < 16)
+                found &= (1u << (limit - p)) - 1;
+            if (found)
+                return p + unsigned(__builtin_ctz(found)) + 1;
+        }
+        if (p >= limit)
+            return limit;
+#endif
+        const void* lineBreakAt = std::memchr(data + p, '\n', limit - p);
+        if (lineBreakAt)
+            return size_t(static_cast<const unsigned char*>(lineBreakAt) - data) + 1;
+        return limit;
     }
     bool match(size_t& p, char c) const {
         if (p < size && data[p] == static_cast<unsigned char>(c)) {
@@ -283,7 +322,8 @@ bool scanFloatSlowly(const Text& text, size_t& p, float* value) {
 }
 
 // "%f": white space, then a decimal number. Plain numbers (sign, digits,
-// fraction) are converted here, correctly rounded like the C library does.
+// fraction, exponent) are converted here, correctly rounded like the C
+// library does.
 bool scanFloat(const Text& text, size_t& p, float* value) {
     p = text.skipBlanks(p);
     size_t q = p;
@@ -299,9 +339,19 @@ bool scanFloat(const Text& text, size_t& p, float* value) {
             q++;
         plain = q > fraction;
     }
-    if (plain && q < text.size) {
+    if (plain && q < text.size && (text.data[q] == 'e' || text.data[q] == 'E')) {
+        // An exponent needs a digit; "1e" or "1e+" alone goes the slow way.
+        size_t sign = q + 1;
+        if (sign < text.size && (text.data[sign] == '+' || text.data[sign] == '-'))
+            sign++;
+        size_t exponent = sign;
+        while (exponent < text.size && isDigit(text.data[exponent]))
+            exponent++;
+        plain = exponent > sign;
+        q = exponent;
+    } else if (plain && q < text.size) {
         unsigned char next = text.data[q];
-        plain = !(next == '.' || next == 'e' || next == 'E' || next == 'x' || next == 'X');
+        plain = !(next == '.' || next == 'x' || next == 'X');
     }
     if (plain) {
         const char* first = reinterpret_cast<const char*>(text.data + p);
@@ -469,6 +519,7 @@ struct AseReadState {
     std::vector<size_t> objectStarts;
     std::vector<size_t> materialStarts;
     int materialCount = 0;
+    size_t materialCountAt = 0;
     std::vector<ObjectWork> work;
     std::vector<Problem> problems;
 
@@ -583,7 +634,17 @@ void readObjectCount(AseReadState& state, int objectIndex, Keyword keyword, size
     } else {
         delete[] object.pTexVertices;
         object.pTexVertices = new Vec2[n]();
+        // Usually one line per texture vertex follows.
+        if (work.texVertexLines.capacity() < n)
+            work.texVertexLines.reserve(n);
     }
+}
+
+// "outside 0..N-1", or why there is no such range.
+std::string outsideText(int count, Keyword countKeyword) {
+    if (count > 0)
+        return format("outside 0..%lld", count - 1);
+    return std::string("but ") + keywordText(countKeyword) + " is 0";
 }
 
 // Tells whether index names an element of an array of count elements, and
@@ -592,14 +653,14 @@ bool elementExists(AseReadState& state, int objectIndex, const void* array, int 
                    Keyword keyword, Keyword countKeyword, size_t at) {
     if (!array) {
         state.problem(objectIndex, kStageData, kNoArray, at,
-                      std::string(keywordText(keyword)) + " without " + keywordText(countKeyword) +
-                          " before it in the object, line skipped");
+                      std::string(keywordText(keyword)) + " in an object without " +
+                          keywordText(countKeyword) + ", line skipped");
         return false;
     }
     if (index < 0 || index >= count) {
         state.problem(objectIndex, kStageData, kIndexOutside, at,
-                      std::string(keywordText(keyword)) +
-                          format(" index %lld outside 0..%lld, line skipped", index, count - 1));
+                      std::string(keywordText(keyword)) + format(" index %lld ", index) +
+                          outsideText(count, countKeyword) + ", line skipped");
         return false;
     }
     return true;
@@ -804,6 +865,7 @@ void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, si
     case kFindMaterialCount:
         if (keyword == kMaterialCount) {
             state.materialCount = 0;
+            state.materialCountAt = begin;
             scanInt(text, p, &state.materialCount);
             pass.done = true;
             return;
@@ -952,33 +1014,61 @@ void readObjectAgain(AseReadState& state, int objectIndex) {
     state.sideBySide = wasSideBySide;
 }
 
+// Where the last data line of keyword with this index stands in the object,
+// to point a message at; the object's first line when there is none.
+size_t findDataLine(const AseReadState& state, int objectIndex, Keyword keyword, int index) {
+    const Text& text = state.text;
+    const ObjectWork& work = state.work[size_t(objectIndex)];
+    const char* name = keywordText(keyword);
+    size_t length = std::strlen(name);
+    size_t found = work.start;
+    for (size_t p = work.start; p + length <= work.spanEnd;) {
+        const void* star = std::memchr(text.data + p, '*', work.spanEnd - p);
+        if (!star)
+            break;
+        p = size_t(static_cast<const unsigned char*>(star) - text.data);
+        size_t end = p + length;
+        if (end < text.size && std::memcmp(text.data + p, name, length) == 0 &&
+            kBlanks.blank[text.data[end]] && scanIndex(text, end) == index)
+            found = p;
+        p++;
+    }
+    return found;
+}
+
 // Triangles whose corners name elements the object does not have: they are
 // left out of the normals, and drawing must not follow them.
 void checkTriangles(AseReadState& state, int objectIndex) {
     const t3DObject& object = state.model->objects[size_t(objectIndex)];
     if (!object.pTriangles)
         return;
-    size_t at = state.work[size_t(objectIndex)].start;
+    int reported[2] = {0, 0};
     for (int f = 0; f < object.faceCount; f++) {
         const tTriangle& triangle = object.pTriangles[f];
-        for (int k = 0; k < 3; k++) {
-            int corner = triangle.vertexIndex[k];
+        for (int corner : triangle.vertexIndex) {
             if (corner < 0 || corner >= object.vertexCount) {
+                int& count = reported[0];
+                size_t at = count++ < kProblemsShown
+                                ? findDataLine(state, objectIndex, kMeshFace, f)
+                                : state.work[size_t(objectIndex)].start;
                 state.problem(objectIndex, kStageCheck, kCornerOutside, at,
-                              format("triangle %lld names vertex %lld outside 0..%lld, left out of "
-                                     "the normals",
-                                     f, corner, object.vertexCount - 1));
+                              format("triangle %lld names vertex %lld ", f, corner) +
+                                  outsideText(object.vertexCount, kNumVertex) +
+                                  ", left out of the normals");
                 break;
             }
         }
         if (!object.hasTexture)
             continue;
-        for (int k = 0; k < 3; k++) {
-            int corner = triangle.texIndex[k];
+        for (int corner : triangle.texIndex) {
             if (corner < 0 || corner >= object.texVertexCount) {
+                int& count = reported[1];
+                size_t at = count++ < kProblemsShown
+                                ? findDataLine(state, objectIndex, kMeshTFace, f)
+                                : state.work[size_t(objectIndex)].start;
                 state.problem(objectIndex, kStageCheck, kTexCornerOutside, at,
-                              format("triangle %lld names texture vertex %lld outside 0..%lld", f,
-                                     corner, object.texVertexCount - 1));
+                              format("triangle %lld names texture vertex %lld ", f, corner) +
+                                  outsideText(object.texVertexCount, kNumTVertex));
                 break;
             }
         }
@@ -1003,7 +1093,7 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
     int materialCount = state.materialCount;
     size_t believable = state.materialStarts.size() + text.size / 16 + 8;
     if (materialCount < 0 || size_t(materialCount) > believable) {
-        state.problem(-1, kStageModel, kCountRefused, 0,
+        state.problem(-1, kStageModel, kCountRefused, state.materialCountAt,
                       format(materialCount < 0 ? "*MATERIAL_COUNT %lld is negative, taken as 0"
                                                : "*MATERIAL_COUNT %lld is more than the file "
                                                  "could hold, taken as 0",
@@ -1056,7 +1146,7 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
     }
 }
 
-void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
+void AseReader::reportProblems(AseReadState& state) {
     std::vector<Problem>& found = state.problems;
     std::stable_sort(found.begin(), found.end(), [](const Problem& a, const Problem& b) {
         if (a.object != b.object)
@@ -1065,7 +1155,6 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
     });
     // Keep a few of each kind per object; count the rest.
     std::vector<Problem> shown;
-    std::vector<std::string> tails;
     for (size_t i = 0; i < found.size();) {
         int object = found[i].object;
         int seen[kProblemKinds] = {};
@@ -1076,11 +1165,7 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
         }
         for (int kind = 0; kind < kProblemKinds; kind++) {
             if (seen[kind] > kProblemsShown) {
-                Problem tail = found[i];
-                for (size_t k = i; k < j; k++) {
-                    if (found[k].kind == kind)
-                        tail = found[k];
-                }
+                Problem tail = {object, kStageCheck, kind, SIZE_MAX, ""};
                 tail.text =
                     format("%lld further problems like the one above", seen[kind] - kProblemsShown);
                 if (object >= 0)
@@ -1122,7 +1207,9 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
         lines[i] = line;
     }
     for (size_t i = 0; i < shown.size(); i++) {
-        std::string message = state.name + format(":%lld: ", lines[i]) + shown[i].text;
+        // A count of problems not shown stands for no one line.
+        std::string where = shown[i].at == SIZE_MAX ? ": " : format(":%lld: ", lines[i]);
+        std::string message = state.name + where + shown[i].text;
         if (printProblems)
             std::printf("%s\n", message.c_str());
         problems.push_back(message);
@@ -1177,7 +1264,7 @@ bool AseReader::readModelFromMemory(tModel* model, const char* data, size_t size
     *model = tModel();
     readModel(state, model);
     computeVertexNormals(model);
-    reportProblems(state, model);
+    reportProblems(state);
     return true;
 }
 
