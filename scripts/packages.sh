@@ -3,3 +3,4 @@ BUILD_PACKAGES=(build-essential cmake pkg-config python3 libsdl1.2-dev libgl1-me
                 libglu1-mesa-dev libgl1-mesa-dri)
 TEST_PACKAGES=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libstb-dev
                libegl-dev libegl-mesa0 xvfb xauth xdotool imagemagick x11-utils)
+BENCH_PACKAGES=(python3 libbenchmark-dev libassimp-dev)

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Builds the model loading benchmark in Release, writes its model files and
+# runs it, then prints the figures that matter: load speed at 1, 10 and 50 MB
+# (four objects and one object), the 50 MB load time, the vertex normal time
+# for 250,000 vertices, peak memory against file size, and assimp's times on
+# the same files. Installs missing Debian packages first.
+# Arguments are passed on to the benchmark (e.g. --benchmark_filter=load).
+# BENCH_INSTRUCTIONS=1 also counts the instructions of one load per file under
+# callgrind (valgrind), a measure that does not move with the machine's load.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+source scripts/packages.sh
+bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
+
+build=build-bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DROBOT_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target bench_ase_reader ase-inspect
+
+# The benchmark looks for these names and writes missing ones itself; making
+# them here keeps the generator's output out of the results table.
+data="$build/bench/model/data"
+for layout in multi single; do
+    objects=4
+    [ "$layout" = single ] && objects=1
+    for mb in 1 10 50; do
+        file="$data/${layout}_${mb}mb.ase"
+        [ -s "$file" ] || python3 scripts/gen_ase_bench.py --mb "$mb" --objects "$objects" --out "$file"
+    done
+done
+
+json="$build/bench_ase_reader.json"
+"$build/bench/model/bench_ase_reader" --benchmark_out="$json" --benchmark_out_format=json "$@"
+
+python3 - "$json" <<'EOF'
+import json
+import sys
+
+# Repeated benchmarks report their fastest repetition (other jobs on the
+# machine only ever add time) and their median; the others their one run.
+runs = {}
+medians = {}
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b.get("error_occurred"):
+        continue
+    name = b.get("run_name", b["name"]).replace("/real_time", "").replace("/iterations:1", "")
+    name = name.split("/repeats:")[0]
+    if b.get("run_type") == "aggregate":
+        if b.get("aggregate_name") == "median":
+            medians[name] = b
+        if b.get("aggregate_name") != "min":
+            continue
+    runs[name] = b
+
+def ms(b, kind="cpu_time"):
+    unit = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+    return b[kind] * unit
+
+def verdict(ok):
+    return "ok" if ok else "MISSED"
+
+print()
+if any(k.startswith("load/") for k in runs):
+    print("== model loading (loadModel with normals, no textures)")
+    print("   CPU time of the loading thread, fastest of 5 repetitions; median of 5 in brackets")
+for layout, label in (("multi", "4 objects"), ("single", "1 object")):
+    per_mb = []
+    for mb in (1, 10, 50):
+        b = runs.get("load/%s/%dMB" % (layout, mb))
+        if not b:
+            continue
+        size = b["file_MB"]
+        per_mb.append(ms(b) / size)
+        median = medians.get("load/%s/%dMB" % (layout, mb), b)
+        print("  %-9s %2d MB: %8.1f ms (%6.1f)  %7.1f MB/s  %6.2f ms/MB"
+              % (label, mb, ms(b), ms(median), size / ms(b) * 1e3, ms(b) / size))
+    if len(per_mb) == 3:
+        spread = max(per_mb) / min(per_mb)
+        print("  %-9s time per MB, largest / smallest: %.2fx (target < 1.5x: %s)"
+              % (label, spread, verdict(spread < 1.5)))
+    b = runs.get("load/%s/50MB" % layout)
+    if b:
+        print("  %-9s 50 MB load: %.1f ms (target < 150 ms: %s)"
+              % (label, ms(b), verdict(ms(b) < 150)))
+
+b = runs.get("normals/250k_vertices")
+if b:
+    median = medians.get("normals/250k_vertices", b)
+    print("== vertex normals, %d vertices, %d triangles: %.1f ms CPU, fastest (median %.1f)"
+          " (target < 100 ms: %s)"
+          % (b["vertices"], b["triangles"], ms(b), ms(median), verdict(ms(b) < 100)))
+
+for layout in ("multi", "single"):
+    b = runs.get("peak_memory/%s/50MB" % layout)
+    if b:
+        print("== peak memory growth, %s 50 MB: %.1f MB for a %.1f MB file = %.2fx (target < 2x: %s)"
+              % (layout, b["peak_growth_MB"], b["file_MB"], b["peak_per_file"],
+                 verdict(b["peak_per_file"] < 2.0)))
+
+if any(k.startswith("assimp") for k in runs):
+    print("== assimp on the same files, CPU time (smooth: it computes the normals;"
+          " plain: it takes the file's)")
+    for layout in ("multi", "single"):
+        for mb in (1, 10, 50):
+            ours = runs.get("load/%s/%dMB" % (layout, mb))
+            line = "  %-6s %2d MB:" % (layout, mb)
+            for kind in ("smooth", "plain"):
+                b = runs.get("assimp_%s/%s/%dMB" % (kind, layout, mb))
+                if b:
+                    line += "  %s %8.1f ms" % (kind, ms(b))
+                    if ours:
+                        line += " (%.1fx ours)" % (ms(b) / ms(ours))
+            if line.endswith("MB:"):
+                continue
+            print(line)
+else:
+    print("== assimp: no results (not built without libassimp-dev, or filtered out)")
+EOF
+
+if [ "${BENCH_INSTRUCTIONS:-0}" = 1 ]; then
+    if ! command -v valgrind >/dev/null; then
+        echo "== instructions per load: valgrind is not installed"
+        exit 0
+    fi
+    echo "== instructions per load (callgrind, loadModel only, one load of each file)"
+    for name in multi_1mb multi_50mb single_1mb single_50mb; do
+        file="$data/$name.ase"
+        out=$(mktemp)
+        valgrind --tool=callgrind --callgrind-out-file=/dev/null \
+            --toggle-collect='AseReader::loadModel*' \
+            "$build/tools/ase-inspect" "$file" 2>"$out" >/dev/null
+        refs=$(sed -n 's/.*I *refs: *//p' "$out" | tr -d ,)
+        rm -f "$out"
+        python3 -c "import sys; r, b = int(sys.argv[1]), int(sys.argv[2]); \
+print('  %-11s %14d instructions  %5.1f per byte' % (sys.argv[3], r, r / b))" \
+            "$refs" "$(stat -c %s "$file")" "$name"
+    done
+fi
