@@ -12,6 +12,10 @@
 
 #include <sys/mman.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 // The reader behaves as if it made one pass over the file per item, each pass
 // from the top: one for the object count, one for the material count, one per
 // material, and per object one for its counts and one for each of its five data
@@ -138,6 +142,27 @@ struct Text {
     // The same, telling whether the word holds a zero byte.
     size_t wordEnd(size_t p, bool* zero) const {
         unsigned char seen = 0;
+#ifdef __SSE2__
+        // Sixteen bytes at a time while they lie inside the text.
+        const __m128i nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4);
+        const __m128i space = _mm_set1_epi8(' '), nul = _mm_setzero_si128();
+        while (p + 16 <= size) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
+            // Blank: ' ', or '\t' to '\r' (9 to 13).
+            __m128i shifted = _mm_sub_epi8(bytes, nine);
+            __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(shifted, four), shifted);
+            unsigned blanks =
+                unsigned(_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, space))));
+            unsigned zeros = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, nul)));
+            if (blanks) {
+                unsigned before = blanks & (0u - blanks);
+                *zero = seen != 0 || (zeros & (before - 1)) != 0;
+                return p + unsigned(__builtin_ctz(blanks));
+            }
+            seen |= zeros ? 2 : 0;
+            p += 16;
+        }
+#endif
         while (p < size) {
             unsigned char kind = kBlanks.kind[data[p]];
             if (kind == 1)
@@ -151,11 +176,25 @@ struct Text {
     // The rest of a line behind a word: up to and including the line break,
     // but never more than kDiscardLength characters.
     size_t discardLine(size_t p) const {
-        size_t n = std::min(kDiscardLength, size - p);
-        const void* lineBreak = std::memchr(data + p, '\n', n);
-        if (lineBreak)
-            return size_t(static_cast<const unsigned char*>(lineBreak) - data) + 1;
-        return p + n;
+        size_t limit = p + std::min(kDiscardLength, size - p);
+#ifdef __SSE2__
+        // The rest of a line is short: sixteen bytes at a time, inline.
+        const __m128i lineBreak = _mm_set1_epi8('\n');
+        for (; p + 16 <= size && p < limit; p += 16) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
+            unsigned found = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineBreak)));
+            if (limit - p < 16)
+                found &= (1u << (limit - p)) - 1;
+            if (found)
+                return p + unsigned(__builtin_ctz(found)) + 1;
+        }
+        if (p >= limit)
+            return limit;
+#endif
+        const void* lineBreakAt = std::memchr(data + p, '\n', limit - p);
+        if (lineBreakAt)
+            return size_t(static_cast<const unsigned char*>(lineBreakAt) - data) + 1;
+        return limit;
     }
     bool match(size_t& p, char c) const {
         if (p < size && data[p] == static_cast<unsigned char>(c)) {
@@ -283,7 +322,8 @@ bool scanFloatSlowly(const Text& text, size_t& p, float* value) {
 }
 
 // "%f": white space, then a decimal number. Plain numbers (sign, digits,
-// fraction) are converted here, correctly rounded like the C library does.
+// fraction, exponent) are converted here, correctly rounded like the C
+// library does.
 bool scanFloat(const Text& text, size_t& p, float* value) {
     p = text.skipBlanks(p);
     size_t q = p;
@@ -299,9 +339,19 @@ bool scanFloat(const Text& text, size_t& p, float* value) {
             q++;
         plain = q > fraction;
     }
-    if (plain && q < text.size) {
+    if (plain && q < text.size && (text.data[q] == 'e' || text.data[q] == 'E')) {
+        // An exponent needs a digit; "1e" or "1e+" alone goes the slow way.
+        size_t sign = q + 1;
+        if (sign < text.size && (text.data[sign] == '+' || text.data[sign] == '-'))
+            sign++;
+        size_t exponent = sign;
+        while (exponent < text.size && isDigit(text.data[exponent]))
+            exponent++;
+        plain = exponent > sign;
+        q = exponent;
+    } else if (plain && q < text.size) {
         unsigned char next = text.data[q];
-        plain = !(next == '.' || next == 'e' || next == 'E' || next == 'x' || next == 'X');
+        plain = !(next == '.' || next == 'x' || next == 'X');
     }
     if (plain) {
         const char* first = reinterpret_cast<const char*>(text.data + p);
@@ -584,6 +634,9 @@ void readObjectCount(AseReadState& state, int objectIndex, Keyword keyword, size
     } else {
         delete[] object.pTexVertices;
         object.pTexVertices = new Vec2[n]();
+        // Usually one line per texture vertex follows.
+        if (work.texVertexLines.capacity() < n)
+            work.texVertexLines.reserve(n);
     }
 }
 
@@ -1093,7 +1146,7 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
     }
 }
 
-void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
+void AseReader::reportProblems(AseReadState& state) {
     std::vector<Problem>& found = state.problems;
     std::stable_sort(found.begin(), found.end(), [](const Problem& a, const Problem& b) {
         if (a.object != b.object)
@@ -1102,7 +1155,6 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
     });
     // Keep a few of each kind per object; count the rest.
     std::vector<Problem> shown;
-    std::vector<std::string> tails;
     for (size_t i = 0; i < found.size();) {
         int object = found[i].object;
         int seen[kProblemKinds] = {};
@@ -1113,17 +1165,12 @@ void AseReader::reportProblems(AseReadState& state, tModel* /*model*/) {
         }
         for (int kind = 0; kind < kProblemKinds; kind++) {
             if (seen[kind] > kProblemsShown) {
-                Problem tail = found[i];
-                for (size_t k = i; k < j; k++) {
-                    if (found[k].kind == kind)
-                        tail = found[k];
-                }
+                Problem tail = {object, kStageCheck, kind, SIZE_MAX, ""};
                 tail.text =
                     format("%lld further problems like the one above", seen[kind] - kProblemsShown);
                 if (object >= 0)
                     tail.text += format(" in object %lld", object);
                 tail.text += " not shown";
-                tail.at = SIZE_MAX;
                 // Placed right behind the last shown one of its kind.
                 size_t place = shown.size();
                 for (size_t k = shown.size(); k-- > 0;) {
@@ -1217,7 +1264,7 @@ bool AseReader::readModelFromMemory(tModel* model, const char* data, size_t size
     *model = tModel();
     readModel(state, model);
     computeVertexNormals(model);
-    reportProblems(state, model);
+    reportProblems(state);
     return true;
 }
 

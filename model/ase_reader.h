@@ -43,6 +43,6 @@ class AseReader {
   private:
     // Fills model from the text in state: counts, materials, then objects.
     void readModel(AseReadState& state, tModel* model);
-    // Checks the triangles' indices and hands every problem out.
-    void reportProblems(AseReadState& state, tModel* model);
+    // Fills problems from what the read found, and prints them.
+    void reportProblems(AseReadState& state);
 };

@@ -17,7 +17,7 @@ def fmt3(v):
 
 def header(out, scene_name):
     out.write("*ASCIIEXPORT\t200\n")
-    out.write('*COMMENT "AsciiExport Version  2.00 - written by %s"\n' % scene_name)
+    out.write('*COMMENT "AsciiExport Version  2.00 - robot scene model generator"\n')
     out.write("*SCENE {\n")
     out.write('\t*SCENE_FILENAME "%s"\n' % scene_name)
     out.write("\t*SCENE_FIRSTFRAME 0\n")

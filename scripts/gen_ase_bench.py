@@ -46,7 +46,7 @@ def sphere_grid(vertices):
     return slices, stacks
 
 
-def write_sphere(w, name, index, slices, stacks, centre, radius, material):
+def write_sphere(w, name, slices, stacks, centre, radius, material):
     cx, cy, cz = centre
     rings = stacks - 1
     nverts = slices * rings + 2
@@ -164,7 +164,7 @@ class Counter:
 def bytes_per_vertex(vertices):
     probe = Counter()
     slices, stacks = sphere_grid(vertices)
-    nverts, _ = write_sphere(probe.write, "Probe", 0, slices, stacks, (0.0, 0.0, 0.0), 1.0, 0)
+    nverts, _ = write_sphere(probe.write, "Probe", slices, stacks, (0.0, 0.0, 0.0), 1.0, 0)
     return probe.size / float(nverts)
 
 
@@ -198,7 +198,7 @@ def main():
         columns = int(math.ceil(math.sqrt(args.objects)))
         for n in range(args.objects):
             centre = (2.5 * (n % columns), 2.5 * (n // columns), 0.0)
-            v, f = write_sphere(out.write, "Sphere%02d" % (n + 1), n, slices, stacks, centre, 1.0,
+            v, f = write_sphere(out.write, "Sphere%02d" % (n + 1), slices, stacks, centre, 1.0,
                                 n % len(MATERIALS))
             total_v += v
             total_f += f

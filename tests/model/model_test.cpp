@@ -253,6 +253,37 @@ TEST(AseReader, HugeIntegersWrapLikeTheCLibrary) {
     expectSameAsPlainReader(text);
 }
 
+// Decimal numbers of every length and exponent convert to the float the C
+// library's "%f" gives, to the last bit.
+TEST(AseReader, NumbersRoundLikeTheCLibrary) {
+    std::mt19937 random(99);
+    const int count = 600;
+    std::string text = "*GEOMOBJECT\n*MESH_NUMVERTEX " + std::to_string(count) + "\n";
+    for (int i = 0; i < count; i++) {
+        text += "*MESH_VERTEX " + std::to_string(i);
+        for (int k = 0; k < 3; k++) {
+            std::string digits;
+            int length = 1 + int(random() % 25);
+            for (int d = 0; d < length; d++)
+                digits += char('0' + random() % 10);
+            if (random() % 2)
+                digits.insert(random() % digits.size() + 1, ".");
+            if (random() % 3 == 0)
+                digits += "e" + std::to_string(int(random() % 90) - 45);
+            text += (random() % 2 ? " -" : " ") + digits;
+        }
+        text += "\n";
+    }
+    expectSameAsPlainReader(text);
+
+    // Just above the midpoint between 1 and the next float: rounding through
+    // double would land on the midpoint and then round down to 1.
+    Loaded l;
+    load(l, "*GEOMOBJECT\n*MESH_NUMVERTEX 1\n"
+            "*MESH_VERTEX 0 1.0000000596046447753906250000001 1 1\n");
+    EXPECT_EQ(l.object().pVertices[0].x, std::nextafter(1.0f, 2.0f));
+}
+
 TEST(AseReader, LexicalRules) {
     Loaded l;
     // CRLF lines, a keyword only as a prefix, unknown keywords skipped with
@@ -479,6 +510,23 @@ TEST(AseReaderFiles, InspectorDumpFormat) {
                       "t 0 0.5 0\n"
                       "f 0 0 1 2 0 0 0\n");
 
+    // The summary lists the objects, the materials and every problem.
+    path = writeTemporary("*MATERIAL_COUNT 1\n*MATERIAL\n*BITMAP \"a.bmp\"\n*GEOMOBJECT\n"
+                          "*MESH_NUMVERTEX 1\n*MESH_VERTEX 4 1 2 3\n");
+    pipe = popen((std::string(ASE_INSPECT) + " " + path).c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    output.clear();
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0);
+    unlink(path.c_str());
+    EXPECT_NE(output.find("object 0: 1 vertices, 0 faces, 0 texture vertices, material 0"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("material 0 \"\": bitmap \"a.bmp\", tiling 0 x 0"), std::string::npos);
+    EXPECT_NE(output.find(path + ":6: *MESH_VERTEX index 4 outside 0..0, line skipped"),
+              std::string::npos);
+
     EXPECT_NE(system((std::string(ASE_INSPECT) + " >/dev/null 2>&1").c_str()), 0);
     int status = system((std::string(ASE_INSPECT) + " /no/such/file >/dev/null").c_str());
     EXPECT_EQ(WEXITSTATUS(status), 1);
@@ -562,10 +610,32 @@ TEST(VertexNormals, DegenerateTriangles) {
 std::string randomAse(std::mt19937& random) {
     auto pick = [&](int n) { return int(random() % unsigned(n)); };
     auto number = [&]() -> std::string {
-        static const char* odd[] = {"1e3",    "-0", "+2.5", ".5",    "7.",    "1e",   "inf",  "nan",
-                                    "0x1p-2", "-",  "x",    "1.2.3", "3e-50", "1e40", "00012"};
+        static const char* odd[] = {"1e3",
+                                    "-0",
+                                    "+2.5",
+                                    ".5",
+                                    "7.",
+                                    "1e",
+                                    "inf",
+                                    "nan",
+                                    "0x1p-2",
+                                    "-",
+                                    "x",
+                                    "1.2.3",
+                                    "3e-50",
+                                    "1e40",
+                                    "00012",
+                                    "1.5E-3",
+                                    "2e+2x",
+                                    "1e-",
+                                    "4e5.5",
+                                    "1e1e1",
+                                    "0.3e",
+                                    "1.17549435e-38",
+                                    "3.4028236e38",
+                                    "0.000000000000000000000000000000000000000000001"};
         if (pick(8) == 0)
-            return odd[pick(15)];
+            return odd[pick(int(sizeof odd / sizeof *odd))];
         char buffer[32];
         std::snprintf(buffer, sizeof buffer, "%.4f", (pick(20001) - 10000) / 1000.0);
         return buffer;
