@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Measures the program in a private Xvfb with Mesa's software renderer:
+# start-up to the first frame, frames per second with the robot against no
+# model file, and resident memory while the arrow keys are held.
+#   scripts/measure.sh            memory over 2 minutes
+#   scripts/measure.sh --full     memory over 10 minutes
+# Other options go to scripts/measure.py (--runs N, --seconds S, --pairs P,
+# --memory-minutes M, --only startup|fps|memory).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+source scripts/packages.sh
+bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+# The same build as the test command's; the frame probe comes with the tests.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2 --target robot frame_probe >/dev/null
+args=()
+for arg in "$@"; do
+    if [ "$arg" = "--full" ]; then
+        args+=(--memory-minutes 10)
+    else
+        args+=("$arg")
+    fi
+done
+exec python3 scripts/measure.py build/app/robot build/tests/e2e/libframe_probe.so "${args[@]}"

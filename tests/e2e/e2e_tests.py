@@ -1,0 +1,665 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the robot program: the real binary in a private X
+server, driven with held keys, judged by its output, its window caption, its
+screenshots and its recorded GL calls.
+
+    e2e_tests.py TEST --program PATH --data DIR --probe LIB [--out DIR]
+
+TEST is one of the functions named test_* below, without the prefix.
+"""
+
+import argparse
+import math
+import os
+import re
+import sys
+import time
+import traceback
+
+import harness as h
+from harness import check
+
+ROBOT = (10.0, 10.0, 0.0)
+MARKER = (20.0, 17.0, 2.0)
+MARKER_RADIUS = 0.2
+
+
+# What a pixel looks like.
+
+def is_black(p):
+    return max(p) <= 10
+
+
+def is_ground(p):
+    # Grass under a green light: never black, green the strongest channel.
+    return max(p) >= 12 and p[1] >= p[0] and p[1] >= p[2]
+
+
+def is_white(p):
+    return min(p) >= 200
+
+
+# The robot model as it should stand in the scene.
+
+def read_model_vertices(path):
+    """Every vertex of the model file, in the file's own axes."""
+    vertices = []
+    pattern = re.compile(r"^\s*\*MESH_VERTEX\s+\d+\s+(\S+)\s+(\S+)\s+(\S+)")
+    with open(path, errors="replace") as f:
+        for line in f:
+            m = pattern.match(line)
+            if m:
+                vertices.append(tuple(float(v) for v in m.groups()))
+    return vertices
+
+
+def _mat_mul(a, b):
+    return [[sum(a[i][k] * b[k][j] for k in range(4)) for j in range(4)] for i in range(4)]
+
+
+def _identity():
+    return [[1.0 if i == j else 0.0 for j in range(4)] for i in range(4)]
+
+
+def _translate(x, y, z):
+    m = _identity()
+    m[0][3], m[1][3], m[2][3] = x, y, z
+    return m
+
+
+def _rotate(angle, x, y, z):
+    """The matrix of glRotatef."""
+    length = math.sqrt(x * x + y * y + z * z)
+    x, y, z = x / length, y / length, z / length
+    c, s = math.cos(math.radians(angle)), math.sin(math.radians(angle))
+    t = 1 - c
+    return [[x * x * t + c, x * y * t - z * s, x * z * t + y * s, 0],
+            [y * x * t + z * s, y * y * t + c, y * z * t - x * s, 0],
+            [z * x * t - y * s, z * y * t + x * s, z * z * t + c, 0],
+            [0, 0, 0, 1]]
+
+
+def _apply(m, v):
+    return tuple(m[i][0] * v[0] + m[i][1] * v[1] + m[i][2] * v[2] + m[i][3] for i in range(3))
+
+
+def robot_in_scene(file_vertices, pos=ROBOT, angle=90.0):
+    """Where the model's vertices stand in the scene: the reader turns the
+    file's (x, y, z) into (x, z, -y); the robot's list lifts it by 0.45 after
+    turning it 90 degrees about x and then about z; each frame places it at
+    the robot's position and heading."""
+    standing = _mat_mul(_translate(0, 0, 0.45),
+                        _mat_mul(_rotate(90, 0, 0, 1), _rotate(90, 1, 0, 0)))
+    placed = _mat_mul(_mat_mul(_translate(*pos), _rotate(angle, 0, 0, 1)), standing)
+    return [_apply(placed, (x, z, -y)) for x, y, z in file_vertices]
+
+
+def collapsed_model(path):
+    """The model file with every vertex moved to the origin: the same
+    objects, materials and textures, so the same drawing state is left
+    behind for the ground and the marker, but not one pixel of robot."""
+    out = []
+    pattern = re.compile(rb"^(\s*\*MESH_VERTEX\s+\d+)\s+\S+\s+\S+\s+\S+")
+    with open(path, "rb") as f:
+        for line in f:
+            out.append(pattern.sub(rb"\1\t0.0000\t0.0000\t0.0000", line))
+    return b"".join(out)
+
+
+def screen_box(camera, points):
+    projected = [camera.project(p) for p in points]
+    check(all(p is not None for p in projected), "robot behind the camera")
+    cols = [p[0] for p in projected]
+    rows = [p[1] for p in projected]
+    return min(cols), min(rows), max(cols), max(rows)
+
+
+def clip_to_near(camera, polygon):
+    """The part of a scene polygon in front of the camera's near plane."""
+    def depth(p):
+        return sum((a - e) * f for a, e, f in zip(p, camera.eye, camera.f))
+    limit = camera.near * 1.01
+    out = []
+    for i, cur in enumerate(polygon):
+        prev = polygon[i - 1]
+        dc, dp = depth(cur), depth(prev)
+        if (dc >= limit) != (dp >= limit):
+            t = (limit - dp) / (dc - dp)
+            out.append(tuple(a + t * (b - a) for a, b in zip(prev, cur)))
+        if dc >= limit:
+            out.append(cur)
+    return out
+
+
+# Shared checks of one screenshot.
+
+def check_ground_and_marker(image, camera, exclude, label, robot_drawn=True):
+    """Samples the picture on a grid: well inside the projected ground square
+    it must be grass, well outside it black, apart from the boxes in exclude
+    (column0, row0, column1, row1), and the marker must be a white disc."""
+    ground = [(0, 0, 0), (20, 0, 0), (20, 20, 0), (0, 20, 0)]
+    quad = [camera.project(p) for p in clip_to_near(camera, ground)]
+    marker = camera.project(MARKER)
+    marker_px = MARKER_RADIUS * camera.pixels_per_unit(MARKER)
+    boxes = list(exclude)
+    if marker:
+        r = 2 * marker_px + 4
+        boxes.append((marker[0] - r, marker[1] - r, marker[0] + r, marker[1] + r))
+
+    inside = outside = 0
+    bad_inside, bad_outside = [], []
+    for row in range(3, h.HEIGHT, 8):
+        for col in range(3, h.WIDTH, 8):
+            if any(b[0] <= col <= b[2] and b[1] <= row <= b[3] for b in boxes):
+                continue
+            if h.distance_to_polygon_edges((col, row), quad) < 6:
+                continue
+            p = image.pixel(col, row)
+            if h.point_in_polygon((col, row), quad):
+                inside += 1
+                if not is_ground(p):
+                    bad_inside.append(((col, row), p))
+            else:
+                outside += 1
+                if not is_black(p):
+                    bad_outside.append(((col, row), p))
+    check(inside > 200, "%s: too little ground in view to judge (%d samples)" % (label, inside))
+    check(len(bad_inside) <= inside // 100,
+          "%s: %d of %d samples inside the ground square are not grass, e.g. %s"
+          % (label, len(bad_inside), inside, bad_inside[:5]))
+    check(not bad_outside, "%s: %d of %d samples outside the ground square are not black, e.g. %s"
+          % (label, len(bad_outside), outside, bad_outside[:5]))
+
+    if marker and 10 < marker[0] < h.WIDTH - 10 and 10 < marker[1] < h.HEIGHT - 10:
+        check(marker_px >= 3, "%s: marker too small to judge" % label)
+        white = 0
+        r_in = 0.6 * marker_px
+        ring = 1.6 * marker_px + 2
+        for dr in range(-int(ring) - 1, int(ring) + 2):
+            for dc in range(-int(ring) - 1, int(ring) + 2):
+                col, row = int(round(marker[0] + dc)), int(round(marker[1] + dr))
+                if not image.inside(col, row):
+                    continue
+                d = math.hypot(dc, dr)
+                p = image.pixel(col, row)
+                if d <= r_in:
+                    white += 1
+                    check(is_white(p), "%s: marker pixel at %s is %s, not white"
+                          % (label, (col, row), p))
+                elif d >= ring:
+                    check(not is_white(p), "%s: white at %s, outside the marker's disc"
+                          % (label, (col, row)))
+        check(white >= 5, "%s: marker disc not sampled" % label)
+    return marker is not None
+
+
+def robot_mask(with_robot, without_robot, exclude):
+    """Pixels where the two pictures differ, outside the boxes in exclude."""
+    cols, rows = [], []
+    count = 0
+    a, b = with_robot.data, without_robot.data
+    for i in range(0, len(a), 3):
+        if (abs(a[i] - b[i]) > 30 or abs(a[i + 1] - b[i + 1]) > 30
+                or abs(a[i + 2] - b[i + 2]) > 30):
+            col, row = (i // 3) % h.WIDTH, (i // 3) // h.WIDTH
+            if any(x[0] <= col <= x[2] and x[1] <= row <= x[3] for x in exclude):
+                continue
+            count += 1
+            cols.append(col)
+            rows.append(row)
+    if not count:
+        return 0, None
+    return count, (min(cols), min(rows), max(cols), max(rows))
+
+
+def marker_box(camera):
+    marker = camera.project(MARKER)
+    if not marker:
+        return (0, 0, -1, -1)
+    r = 2 * MARKER_RADIUS * camera.pixels_per_unit(MARKER) + 4
+    return (marker[0] - r, marker[1] - r, marker[0] + r, marker[1] + r)
+
+
+# The tests.
+
+def test_escape(ctx):
+    with h.Xvfb() as x, h.Program(x, ctx.program, ctx.workdir(), probe=ctx.probe) as p:
+        p.wait_window()
+        p.wait_frames(5)
+        caption = p.caption()
+        check(len(caption) == 10 and h.CAPTION_RE.match(caption),
+              "caption %r is not a rate in %%10.1f" % caption)
+        rate = float(caption)
+        check(0 < rate <= 1000, "caption rate %r out of range" % caption)
+        status = p.escape()
+        check(status == 0, "exit status %s after Escape, expected 0" % status)
+        check(p.stdout() == b"Video mod nastaven\n", "stdout %r" % p.stdout())
+        captions = [t for kind, _, t in p.frames() if kind == "caption"]
+        swaps = [t for kind, _, t in p.frames() if kind == "swap"]
+        check(len(captions) == len(swaps), "%d captions but %d frames shown"
+              % (len(captions), len(swaps)))
+        for c in captions:
+            check(len(c) == 10 and h.CAPTION_RE.match(c), "caption %r is not %%10.1f" % c)
+            # A rate is always 1000 / n for a whole number of milliseconds n.
+            n = 1000.0 / float(c)
+            check(abs(1000.0 / round(n) - float(c)) <= 0.05, "caption %r is not 1000/n" % c)
+
+
+def test_missing_texture(ctx):
+    work = ctx.workdir(leave_out=("grasstex.bmp",))
+    with h.Xvfb() as x, h.Program(x, ctx.program, work, probe=ctx.probe) as p:
+        status = p.wait_exit()
+        check(status == 1, "exit status %s, expected 1" % status)
+        expected = b"Video mod nastaven\nTextura data\\grasstex.bmp nenalezena.\n"
+        check(p.stdout() == expected, "stdout %r, expected %r" % (p.stdout(), expected))
+        kinds = [kind for kind, _, _ in p.frames()]
+        check("caption" not in kinds and "swap" not in kinds,
+              "frames were run before the program ended: %s" % kinds[:8])
+
+
+def test_damaged_data(ctx):
+    """Missing or damaged files other than the two the program names itself:
+    a bitmap that the model's materials name, a grass bitmap cut short, and
+    a model file cut off in mid-line. Each gets a clear message or is read as
+    far as it goes; nothing crashes."""
+    with open(os.path.join(ctx.data, "grasstex.bmp"), "rb") as f:
+        grass_head = f.read(100)
+    with open(os.path.join(ctx.data, "robot.ase"), "rb") as f:
+        model = f.read()
+    half_model = model[:len(model) // 2 + 7]
+    with h.Xvfb() as x:
+        work = ctx.workdir(leave_out=("robotface.bmp",))
+        with h.Program(x, ctx.program, work, probe=ctx.probe) as p:
+            status = p.wait_exit()
+            check(status == 1, "missing face bitmap: exit status %s, expected 1" % status)
+            expected = b"Video mod nastaven\nTextura data\\robotface.bmp nenalezena.\n"
+            check(p.stdout() == expected, "missing face bitmap: stdout %r" % p.stdout())
+
+        work = ctx.workdir(replace={"grasstex.bmp": grass_head})
+        with h.Program(x, ctx.program, work, probe=ctx.probe) as p:
+            status = p.wait_exit()
+            check(status == 1, "grass bitmap cut short: exit status %s, expected 1" % status)
+            check(p.stdout() == b"Video mod nastaven\n",
+                  "grass bitmap cut short: stdout %r" % p.stdout())
+            with open(p.stderr_path, "rb") as f:
+                errors = [line for line in f.read().splitlines() if line.startswith(b"Error")]
+            check(len(errors) == 1, "grass bitmap cut short: expected one error message, got %r"
+                  % errors)
+            kinds = [kind for kind, _, _ in p.frames()]
+            check("swap" not in kinds, "grass bitmap cut short: frames were drawn")
+
+        work = ctx.workdir(replace={"robot.ase": half_model})
+        with h.Program(x, ctx.program, work, probe=ctx.probe) as p:
+            p.wait_window()
+            p.wait_frames(10)
+            status = p.escape()
+            check(status == 0, "model cut off: exit status %s after Escape" % status)
+            check(p.stdout().startswith(b"Video mod nastaven\n"),
+                  "model cut off: stdout %r" % p.stdout()[:300])
+
+
+def test_missing_model(ctx):
+    work = ctx.workdir(leave_out=("robot.ase",))
+    with h.Xvfb() as x, h.Program(x, ctx.program, work, probe=ctx.probe) as p:
+        p.wait_window()
+        image = p.screenshot(ctx.out("missing-model-camera3.png"))
+        camera = h.camera_for(3)
+        check(check_ground_and_marker(image, camera, [], "camera 3 without a model"),
+              "marker not in view")
+        # Where the robot would stand there is nothing but grass.
+        vertices = robot_in_scene(read_model_vertices(os.path.join(ctx.data, "robot.ase")))
+        c0, r0, c1, r1 = screen_box(camera, vertices)
+        bad = [(c, r) for r in range(int(r0), int(r1) + 1) for c in range(int(c0), int(c1) + 1)
+               if not is_ground(image.pixel(c, r))]
+        check(len(bad) <= 2, "something but grass where the robot would stand: %s" % bad[:5])
+        status = p.escape()
+        check(status == 0, "exit status %s after Escape" % status)
+        out = p.stdout()
+        check(out.startswith(b"Video mod nastaven\n"), "stdout %r" % out)
+        check(b"Unable to find or open the file: data\\robot.ase" in out, "stdout %r" % out)
+
+
+def test_close_request(ctx):
+    with h.Xvfb() as x, h.Program(x, ctx.program, ctx.workdir(), probe=ctx.probe) as p:
+        p.wait_window()
+        p.send_close_request()
+        # Give the request time to arrive and be polled, then see that frames
+        # still come and the window is still there.
+        time.sleep(0.5)
+        check(p.running(), "the program ended after a close request")
+        p.wait_frames(10)
+        check(h.CAPTION_RE.match(p.caption()), "no rate caption after the close request")
+        p.focus()
+        status = p.escape()
+        check(status == 0, "exit status %s after Escape" % status)
+        check(p.stdout() == b"Video mod nastaven\n", "stdout %r" % p.stdout())
+
+
+def test_cameras(ctx):
+    """Each camera's first view: the ground square and the marker where the
+    projection puts them, and the robot standing at the centre. Compared
+    with the same view of a model whose vertices all sit in one point (same
+    materials, so the same state is left for the ground), only the robot's
+    own box differs, and the difference reaches from its feet on the ground
+    to its full height."""
+    model_path = os.path.join(ctx.data, "robot.ase")
+    vertices = robot_in_scene(read_model_vertices(model_path))
+    keys = [(3, None), (1, "F1"), (2, "F2")]
+    shots = {}
+    with h.Xvfb() as x:
+        for label, replace in (("robot", None),
+                               ("empty", {"robot.ase": collapsed_model(model_path)})):
+            with h.Program(x, ctx.program, ctx.workdir(replace=replace),
+                           probe=ctx.probe) as p:
+                p.wait_window()
+                for mode, key in keys:
+                    if key:
+                        p.hold(key, 0.15)
+                        p.wait_frames(3)
+                    shots[label, mode] = p.screenshot(
+                        ctx.out("camera%d-%s.png" % (mode, label)))
+                status = p.escape()
+                check(status == 0, "exit status %s after Escape" % status)
+
+    for mode, _ in keys:
+        camera = h.camera_for(mode)
+        expected = screen_box(camera, vertices)
+        label = "camera %d" % mode
+        grow = 3
+        robot_area = (expected[0] - grow, expected[1] - grow, expected[2] + grow,
+                      expected[3] + grow)
+        check_ground_and_marker(shots["robot", mode], camera, [robot_area], label)
+        check_ground_and_marker(shots["empty", mode], camera, [], label + " without a model")
+
+        count, box = robot_mask(shots["robot", mode], shots["empty", mode], [marker_box(camera)])
+        check(box is not None, "%s: no robot drawn" % label)
+        width = expected[2] - expected[0]
+        height = expected[3] - expected[1]
+        check(count >= 0.25 * width * height,
+              "%s: robot covers only %d pixels of its %.0fx%.0f box" % (label, count, width,
+                                                                      height))
+        tolerance = 3
+        names = ("left", "top", "right", "bottom")
+        for i in range(4):
+            check(abs(box[i] - expected[i]) <= tolerance,
+                  "%s: robot's %s edge at %d, expected %.1f (drawn box %s, expected %s)"
+                  % (label, names[i], box[i], expected[i], box,
+                     tuple(round(v, 1) for v in expected)))
+
+
+def frame_ms(caption):
+    """The whole milliseconds n of a frame whose caption shows 1000 / n."""
+    guess = round(1000.0 / caption)
+    for n in sorted(range(max(1, guess - 3), guess + 4), key=lambda n: abs(n - guess)):
+        if round(1000.0 / n, 1) == caption:
+            return n
+    return guess
+
+
+def _robot_frames(dump_path):
+    """Per frame: the robot's translation and heading, from the calls just
+    before each call of list 10 outside the list's own compilation."""
+    frames = []
+    last_translate = last_rotate = None
+    for _, name, args in h.trace_calls(dump_path, {"glTranslatef", "glRotatef", "glCallList"}):
+        if name == "glTranslatef":
+            last_translate = (float(args["x"]), float(args["y"]), float(args["z"]))
+        elif name == "glRotatef":
+            last_rotate = float(args["angle"]), (float(args["x"]), float(args["y"]),
+                                                 float(args["z"]))
+        elif name == "glCallList" and args.get("list") == "10":
+            check(last_translate and last_rotate, "list 10 called without a placement")
+            check(last_rotate[1] == (0.0, 0.0, 1.0), "robot turned about %s" % (last_rotate[1],))
+            frames.append((last_translate, last_rotate[0]))
+            last_translate = last_rotate = None
+    return frames
+
+
+def _face_points(dump_path, ase_path):
+    """The corners drawn with the face texture bound, transformed by the
+    list's own matrix calls: the face in the robot's own frame."""
+    bitmaps = []
+    with open(ase_path, errors="replace") as f:
+        for line in f:
+            m = re.match(r'^\s*\*BITMAP\s+"([^"]*)"', line)
+            if m:
+                bitmaps.append(m.group(1))
+    check("data\\robotface.bmp" in bitmaps, "the model names no face bitmap")
+    # Textures are made for the materials in file order, then the grass.
+    face_index = bitmaps.index("data\\robotface.bmp")
+
+    names = {"glGenTextures", "glNewList", "glEndList", "glPushMatrix", "glPopMatrix",
+             "glTranslatef", "glRotatef", "glBindTexture", "glVertex3f", "glDisable",
+             "glEnable"}
+    generated = []
+    in_list = False
+    stack = [_identity()]
+    bound = None
+    textured = True
+    points = []
+    for _, name, args in h.trace_calls(dump_path, names):
+        if name == "glGenTextures":
+            generated.append(args["textures"].lstrip("&{").rstrip("}"))
+        elif name == "glNewList":
+            in_list = args["list"] == "10"
+        elif not in_list:
+            continue
+        elif name == "glEndList":
+            break
+        elif name == "glPushMatrix":
+            stack.append([row[:] for row in stack[-1]])
+        elif name == "glPopMatrix":
+            stack.pop()
+        elif name == "glTranslatef":
+            stack[-1] = _mat_mul(stack[-1], _translate(float(args["x"]), float(args["y"]),
+                                                       float(args["z"])))
+        elif name == "glRotatef":
+            stack[-1] = _mat_mul(stack[-1], _rotate(float(args["angle"]), float(args["x"]),
+                                                    float(args["y"]), float(args["z"])))
+        elif name == "glBindTexture":
+            bound = args["texture"]
+        elif name in ("glEnable", "glDisable") and args.get("cap") == "GL_TEXTURE_2D":
+            textured = name == "glEnable"
+        elif name == "glVertex3f":
+            if textured and len(generated) > face_index and bound == generated[face_index]:
+                v = (float(args["x"]), float(args["y"]), float(args["z"]))
+                points.append(_apply(stack[-1], v))
+    check(len(generated) >= len(bitmaps) + 1,
+          "expected a texture per model bitmap and the grass, got %d" % len(generated))
+    return points
+
+
+def test_drive(ctx):
+    """Holding Up moves the robot 3 units a second straight ahead, along +y
+    at the start; Left turns it 50 degrees a second; and the face is on the
+    side it walks towards, before and after the turn."""
+    work = ctx.workdir()
+    trace = os.path.join(work, "run.trace")
+    wrapper = ["apitrace", "trace", "--api", "gl", "--output", trace]
+    with h.Xvfb() as x, h.Program(x, ctx.program, work, probe=ctx.probe, wrapper=wrapper) as p:
+        p.wait_window()
+        p.wait_frames(5)
+        up1 = p.hold("Up", 1.0)
+        p.wait_frames(5)
+        left = p.hold("Left", 0.6)
+        p.wait_frames(5)
+        up2 = p.hold("Up", 0.5)
+        p.wait_frames(5)
+        status = p.escape()
+        check(status == 0, "exit status %s after Escape" % status)
+        captions = [float(t) for kind, _, t in p.frames() if kind == "caption"]
+    dump = os.path.join(work, "run.txt")
+    h.dump_trace(trace, dump)
+    frames = _robot_frames(dump)
+    check(len(frames) == len(captions),
+          "%d robot draws for %d frames" % (len(frames), len(captions)))
+    check(frames[0] == ((10.0, 10.0, 0.0), 90.0), "start pose %s" % (frames[0],))
+
+    # Split the run into phases at the frames where the pose changes.
+    def changed(i):
+        return frames[i][0] != frames[i - 1][0], frames[i][1] != frames[i - 1][1]
+
+    moves = [i for i in range(1, len(frames)) if changed(i)[0]]
+    turns = [i for i in range(1, len(frames)) if changed(i)[1]]
+    check(moves and turns, "the robot neither moved nor turned")
+    first_turn = turns[0]
+    check(all(not changed(i)[0] for i in turns), "the robot moved while turning")
+    moves1 = [i for i in moves if i < first_turn]
+    moves2 = [i for i in moves if i > turns[-1]]
+    check(moves1 and moves2, "no move before and after the turn")
+
+    def elapsed(indices):
+        # Each frame moves by the rate its caption shows: 1000 / n ms.
+        return sum(frame_ms(captions[i]) / 1000.0 for i in indices)
+
+    def check_move(indices, held, label):
+        start = frames[indices[0] - 1]
+        end = frames[indices[-1]]
+        # Frames without a change inside the run would be a stall.
+        check(indices == list(range(indices[0], indices[-1] + 1)),
+              "%s: the robot stopped while Up was held" % label)
+        dx = end[0][0] - start[0][0]
+        dy = end[0][1] - start[0][1]
+        distance = math.hypot(dx, dy)
+        by_frames = 3.0 * elapsed(indices)
+        check(abs(distance - by_frames) <= 0.01 + 0.0002 * len(indices),
+              "%s: moved %.3f, but 3 units/s over the frames' own times is %.3f"
+              % (label, distance, by_frames))
+        check(abs(distance - 3.0 * held) <= 0.15 * 3.0 * held + 0.1,
+              "%s: moved %.3f in %.2f s of holding Up, expected about %.2f"
+              % (label, distance, held, 3.0 * held))
+        check(end[0][2] == 0.0, "%s: robot left the ground plane" % label)
+        return dx / distance, dy / distance
+
+    direction1 = check_move(moves1, up1, "first move")
+    check(frames[moves1[-1]][0][0] == 10.0 and direction1[1] > 0.9999,
+          "first move not straight along +y: %s" % (frames[moves1[-1]][0],))
+
+    turned = frames[turns[-1]][1] - frames[turns[0] - 1][1]
+    check(turned > 0, "Left turned the robot clockwise (%.2f degrees)" % turned)
+    check(abs(turned - 50.0 * elapsed(turns)) <= 0.1 + 0.002 * len(turns),
+          "turned %.2f degrees, but 50 degrees/s over the frames' own times is %.2f"
+          % (turned, 50.0 * elapsed(turns)))
+    check(abs(turned - 50.0 * left) <= 0.15 * 50.0 * left + 2.0,
+          "turned %.2f degrees in %.2f s of holding Left" % (turned, left))
+
+    direction2 = check_move(moves2, up2, "second move")
+    heading = math.radians(frames[moves2[-1]][1])
+    walk_angle = math.degrees(math.atan2(direction2[1], direction2[0]))
+    check(abs(math.cos(heading) - direction2[0]) < 0.01
+          and abs(math.sin(heading) - direction2[1]) < 0.01,
+          "after the turn the robot is drawn heading %.1f degrees but walks towards %.1f"
+          % (frames[moves2[-1]][1], walk_angle))
+
+    # The face, in the robot's frame, must lie on the side it walks towards.
+    face = _face_points(dump, os.path.join(ctx.data, "robot.ase"))
+    check(len(face) >= 3, "no triangles drawn with the face texture")
+    for label, (pos, angle), direction in (("at the start", frames[0], (0.0, 1.0)),
+                                           ("after the turn", frames[moves2[-1]], direction2)):
+        placed = _mat_mul(_translate(*pos), _rotate(angle, 0, 0, 1))
+        world = [_apply(placed, v) for v in face]
+        cx = sum(v[0] for v in world) / len(world) - pos[0]
+        cy = sum(v[1] for v in world) / len(world) - pos[1]
+        cz = sum(v[2] for v in world) / len(world)
+        along = cx * direction[0] + cy * direction[1]
+        across = -cx * direction[1] + cy * direction[0]
+        check(along > 0.05 and abs(across) < 0.5 * along + 0.05,
+              "%s the face is %.2f ahead and %.2f aside of the walking direction"
+              % (label, along, across))
+        check(cz > 1.0, "%s the face is at height %.2f, not on the head" % (label, cz))
+
+
+def test_edge(ctx):
+    """Driving forward into the far edge: the robot never leaves the ground
+    square, stops at y = 20 and slides along the edge the way it is turned."""
+    work = ctx.workdir()
+    trace = os.path.join(work, "run.trace")
+    wrapper = ["apitrace", "trace", "--api", "gl", "--output", trace]
+    with h.Xvfb() as x, h.Program(x, ctx.program, work, probe=ctx.probe, wrapper=wrapper) as p:
+        p.wait_window()
+        p.wait_frames(3)
+        p.hold("Left", 0.3)
+        p.wait_frames(3)
+        p.hold("Up", 4.6)
+        p.wait_frames(3)
+        status = p.escape()
+        check(status == 0, "exit status %s after Escape" % status)
+    dump = os.path.join(work, "run.txt")
+    h.dump_trace(trace, dump)
+    frames = _robot_frames(dump)
+    positions = [pos for pos, _ in frames]
+    heading = frames[-1][1]
+    check(95 < heading < 125, "the turn left ended at %.1f degrees" % heading)
+    check(all(y <= 20.0 for _, y, _ in positions), "the robot went past y = 20")
+    at_edge = [i for i, (_, y, _) in enumerate(positions) if y > 19.9]
+    check(at_edge, "the robot never reached the far edge: got to %s" % (positions[-1],))
+    first = at_edge[0]
+    check(positions[-1][1] >= 19.9, "the robot left the edge again: %s" % (positions[-1],))
+    slid = positions[first][0] - positions[-1][0]
+    check(slid > 0.2, "the robot did not slide along the edge (x moved %.3f)" % slid)
+    check(positions[-1][0] > 0, "slid past the corner")
+
+
+class Context:
+    def __init__(self, args):
+        self.program = os.path.abspath(args.program)
+        self.data = os.path.abspath(args.data)
+        self.probe = os.path.abspath(args.probe)
+        self.out_dir = os.path.abspath(args.out)
+        self.keep = []
+        os.makedirs(self.out_dir, exist_ok=True)
+
+    def workdir(self, leave_out=(), replace=None):
+        path = h.make_workdir(self.data, leave_out, replace, h.tmp_root())
+        self.keep.append(path)
+        return path
+
+    def out(self, name):
+        return os.path.join(self.out_dir, name)
+
+    def cleanup(self):
+        for path in self.keep:
+            h.remove_tree(path)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("test")
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--data", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--out", default="e2e-out")
+    args = parser.parse_args()
+    test = globals().get("test_" + args.test)
+    if not test:
+        print("no test named %s" % args.test)
+        return 2
+    args.out = os.path.join(args.out, args.test)
+    ctx = Context(args)
+    started = time.monotonic()
+    try:
+        test(ctx)
+    except h.Failure as failure:
+        print("FAIL %s: %s" % (args.test, failure))
+        for path in ctx.keep:
+            for name in ("stdout.txt", "stderr.txt"):
+                try:
+                    with open(os.path.join(path, name), "rb") as f:
+                        text = f.read()[-2000:]
+                    if text:
+                        print("--- %s %s:\n%s" % (os.path.basename(path), name,
+                                                  text.decode(errors="replace")))
+                except OSError:
+                    pass
+        return 1
+    except Exception:
+        traceback.print_exc()
+        return 1
+    finally:
+        ctx.cleanup()
+    print("PASS %s (%.1f s)" % (args.test, time.monotonic() - started))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

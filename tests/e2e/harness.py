@@ -1,0 +1,530 @@
+"""Runs the real program in a private X server and drives it like a user.
+
+Each run gets its own Xvfb (display number chosen by the server itself), a
+temporary working directory with its own data/ folder, and synthetic key
+presses through the XTEST extension (xdotool). Keys are held for a while
+rather than tapped: the program samples the key state once per frame, so a tap
+that falls between two frames would never be seen.
+
+Only the Python standard library and the command-line tools Xvfb, xdotool,
+ImageMagick's import and apitrace are used.
+"""
+
+import ctypes
+import ctypes.util
+import math
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import zlib
+
+WIDTH, HEIGHT = 800, 600
+CAPTION_RE = re.compile(r"^ {0,9}\d+\.\d$")
+
+
+class Failure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def _kill(proc, group=False):
+    """Ends a process we started, by its own id, and reaps it. With group,
+    its whole process group goes too (a wrapper such as apitrace runs the
+    program as its child)."""
+    # Only while the leader still runs is the group id surely still ours.
+    if proc is None or proc.poll() is not None:
+        return
+    try:
+        if group:
+            os.killpg(proc.pid, signal.SIGKILL)
+        else:
+            proc.send_signal(signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    try:
+        proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+class Xvfb:
+    """A private X server on a display number of its own choosing."""
+
+    def __init__(self):
+        self.proc = None
+        self.display = None
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        try:
+            self.proc = subprocess.Popen(
+                # Without -noreset the server resets whenever its last client
+                # leaves, and a client that connects just then is refused.
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp", "-noreset"],
+                pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        finally:
+            os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 20
+        os.set_blocking(read_end, False)
+        while not number.endswith(b"\n"):
+            check(time.monotonic() < deadline, "Xvfb did not report its display number")
+            check(self.proc.poll() is None, "Xvfb ended at start-up")
+            try:
+                chunk = os.read(read_end, 16)
+            except BlockingIOError:
+                time.sleep(0.02)
+                continue
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        self.display = ":" + number.decode().strip()
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc is not None and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                _kill(self.proc)
+        return False
+
+
+def make_workdir(data_dir, leave_out=(), replace=None, tmp_root=None):
+    """A fresh working directory whose data/ links to the shipped files,
+    less the names in leave_out; replace maps names to contents written in
+    their place. The caller removes it."""
+    replace = replace or {}
+    work = tempfile.mkdtemp(prefix="robot-e2e-", dir=tmp_root)
+    os.mkdir(os.path.join(work, "data"))
+    for name in os.listdir(data_dir):
+        if name in leave_out or name in replace:
+            continue
+        os.symlink(os.path.abspath(os.path.join(data_dir, name)), os.path.join(work, "data", name))
+    for name, content in replace.items():
+        with open(os.path.join(work, "data", name), "wb") as f:
+            f.write(content)
+    return work
+
+
+class Program:
+    """One run of the program inside an X server.
+
+    The frame probe (a preloaded library) logs every caption and buffer swap
+    with a time stamp; wrapper, e.g. ["apitrace", "trace", ...], goes in
+    front of the program's command line.
+    """
+
+    def __init__(self, xvfb, program, workdir, probe=None, wrapper=(), extra_env=None,
+                 logdir=None):
+        self.xvfb = xvfb
+        self.program = os.path.abspath(program)
+        self.workdir = workdir
+        self.probe = probe
+        self.wrapper = list(wrapper)
+        self.extra_env = extra_env or {}
+        self.proc = None
+        self.wid = None
+        logdir = logdir or workdir
+        self.stdout_path = os.path.join(logdir, "stdout.txt")
+        self.stderr_path = os.path.join(logdir, "stderr.txt")
+        self.probe_log = os.path.join(logdir, "frames.log")
+        self.started = None
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.xvfb.display
+        env["SDL_VIDEODRIVER"] = "x11"
+        env.pop("XAUTHORITY", None)
+        # The probe does not come first in the library list of a program
+        # built with AddressSanitizer, which ASan would otherwise refuse.
+        env["ASAN_OPTIONS"] = ":".join(
+            x for x in [env.get("ASAN_OPTIONS", ""), "verify_asan_link_order=0"] if x)
+        # Leaks that the X library leaves at exit are not the program's.
+        suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
+        env["LSAN_OPTIONS"] = ":".join(
+            x for x in [env.get("LSAN_OPTIONS", ""), "suppressions=" + suppressions] if x)
+        if self.probe:
+            env["FRAME_PROBE_LOG"] = self.probe_log
+            # The GL driver stays loaded until the leak check has run, so
+            # that the blocks its static data holds count as reachable.
+            env["FRAME_PROBE_KEEP_LIBRARIES"] = "1"
+            env["LD_PRELOAD"] = ":".join(
+                x for x in [os.path.abspath(self.probe), env.get("LD_PRELOAD", "")] if x)
+        env.update(self.extra_env)
+        return env
+
+    def start(self):
+        self._out = open(self.stdout_path, "wb")
+        self._err = open(self.stderr_path, "wb")
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen(self.wrapper + [self.program], cwd=self.workdir,
+                                     env=self.env(), stdin=subprocess.DEVNULL,
+                                     stdout=self._out, stderr=self._err,
+                                     start_new_session=True)
+        return self
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.kill()
+        return False
+
+    def kill(self):
+        _kill(self.proc, group=True)
+        for f in (getattr(self, "_out", None), getattr(self, "_err", None)):
+            if f and not f.closed:
+                f.close()
+
+    def xdotool(self, *args, timeout=10):
+        env = dict(os.environ, DISPLAY=self.xvfb.display)
+        env.pop("XAUTHORITY", None)
+        done = subprocess.run(["xdotool"] + [str(a) for a in args], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        return done.returncode, done.stdout.decode(errors="replace").rstrip("\n")
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait_window(self, timeout=20):
+        """Waits until the window exists and has its first caption (so the
+        first frame has run), then focuses it. Returns its id."""
+        name = os.path.basename(self.program)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            check(self.running(), "the program ended before its first frame; status %s, "
+                  "stdout %r" % (self.proc.returncode, self.stdout()))
+            rc, out = self.xdotool("search", "--classname", "^%s$" % re.escape(name))
+            if rc == 0 and out:
+                wid = out.split()[0]
+                _, caption = self.xdotool("getwindowname", wid)
+                if caption:
+                    self.wid = wid
+                    self.focus()
+                    # The caption is set before the frame is drawn: let a
+                    # couple of frames reach the screen.
+                    if self.probe:
+                        self.wait_frames(2)
+                    else:
+                        time.sleep(0.3)
+                    return wid
+            time.sleep(0.05)
+        raise Failure("no window with a caption within %d s" % timeout)
+
+    def focus(self):
+        rc, out = self.xdotool("windowfocus", "--sync", self.wid)
+        check(rc == 0, "could not focus the window: %s" % out)
+
+    def caption(self):
+        rc, out = self.xdotool("getwindowname", self.wid)
+        check(rc == 0, "could not read the caption")
+        return out
+
+    def hold(self, key, seconds):
+        """Holds key for about seconds; returns how long it was really down."""
+        self.xdotool("keydown", key)
+        down = time.monotonic()
+        time.sleep(seconds)
+        self.xdotool("keyup", key)
+        return time.monotonic() - down
+
+    def frame_count(self):
+        return sum(1 for kind, _, _ in self.frames() if kind == "swap")
+
+    def wait_frames(self, count, timeout=10):
+        """Waits until count more buffer swaps happened."""
+        target = self.frame_count() + count
+        deadline = time.monotonic() + timeout
+        while self.frame_count() < target:
+            check(self.running(), "the program ended unexpectedly")
+            check(time.monotonic() < deadline, "the program stopped drawing frames")
+            time.sleep(0.02)
+
+    def escape(self, timeout=15):
+        """Holds Escape until the program ends; returns its exit status."""
+        self.xdotool("keydown", "Escape")
+        try:
+            status = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end within %d s of Escape" % timeout)
+        finally:
+            self.xdotool("keyup", "Escape")
+        return status
+
+    def wait_exit(self, timeout=15):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end within %d s" % timeout)
+
+    def stdout(self):
+        if getattr(self, "_out", None):
+            self._out.flush()
+        with open(self.stdout_path, "rb") as f:
+            return f.read()
+
+    def frames(self):
+        """The probe's log: (kind, seconds, text) tuples in order."""
+        if not os.path.exists(self.probe_log):
+            return []
+        result = []
+        with open(self.probe_log) as f:
+            for line in f:
+                if not line.endswith("\n"):
+                    break
+                parts = line.rstrip("\n").split(" ", 2)
+                text = parts[2] if len(parts) > 2 else ""
+                if text.startswith("[") and text.endswith("]"):
+                    text = text[1:-1]
+                result.append((parts[0], int(parts[1]) / 1e9, text))
+        return result
+
+    def screenshot(self, path_png=None):
+        """Saves the window as PNG and returns it as an Image."""
+        env = dict(os.environ, DISPLAY=self.xvfb.display)
+        env.pop("XAUTHORITY", None)
+        ppm = path_png[:-4] + ".ppm"
+        subprocess.run(["import", "-window", self.wid, "-depth", "8", "ppm:" + ppm],
+                       env=env, check=True, timeout=20, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        image = Image.read_ppm(ppm)
+        os.unlink(ppm)
+        if path_png:
+            image.write_png(path_png)
+        return image
+
+    def send_close_request(self):
+        send_wm_delete(self.xvfb.display, int(self.wid, 0))
+
+
+class Image:
+    def __init__(self, width, height, data):
+        self.width, self.height, self.data = width, height, data
+
+    @staticmethod
+    def read_ppm(path):
+        with open(path, "rb") as f:
+            raw = f.read()
+        fields = []
+        pos = 0
+        while len(fields) < 4:
+            while raw[pos:pos + 1].isspace():
+                pos += 1
+            if raw[pos:pos + 1] == b"#":
+                pos = raw.index(b"\n", pos)
+                continue
+            start = pos
+            while not raw[pos:pos + 1].isspace():
+                pos += 1
+            fields.append(raw[start:pos])
+        check(fields[0] == b"P6" and fields[3] == b"255", "unexpected screenshot format")
+        width, height = int(fields[1]), int(fields[2])
+        data = raw[pos + 1:pos + 1 + width * height * 3]
+        check(len(data) == width * height * 3, "short screenshot")
+        return Image(width, height, data)
+
+    def write_png(self, path):
+        """Saves as an 8-bit RGB PNG (ImageMagick's own encoder is slow)."""
+        stride = self.width * 3
+        raw = b"".join(b"\0" + self.data[r * stride:(r + 1) * stride] for r in range(self.height))
+
+        def chunk(kind, body):
+            return (struct.pack(">I", len(body)) + kind + body
+                    + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff))
+
+        header = struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)
+        with open(path, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+                    + chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
+
+    def pixel(self, col, row):
+        i = (row * self.width + col) * 3
+        return self.data[i], self.data[i + 1], self.data[i + 2]
+
+    def inside(self, col, row):
+        return 0 <= col < self.width and 0 <= row < self.height
+
+
+# Projection with the same matrices the program asks OpenGL for.
+
+def _normalize(v):
+    length = math.sqrt(sum(c * c for c in v))
+    return [c / length for c in v]
+
+
+def _cross(a, b):
+    return [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]]
+
+
+def _dot(a, b):
+    return sum(x * y for x, y in zip(a, b))
+
+
+class Camera:
+    """gluPerspective(45, 800/600, 0.1, 100) after gluLookAt(eye, target, up)."""
+
+    def __init__(self, eye, target, up=(0.0, 0.0, 1.0), fovy=45.0, near=0.1, far=100.0):
+        self.eye = list(eye)
+        f = _normalize([t - e for t, e in zip(target, eye)])
+        s = _normalize(_cross(f, up))
+        u = _cross(s, f)
+        self.s, self.u, self.f = s, u, f
+        self.focal = 1.0 / math.tan(math.radians(fovy) / 2.0)
+        self.aspect = WIDTH / HEIGHT
+        self.near = near
+
+    def project(self, point):
+        """Window position (column, row from the top) of a scene point, as
+        floats, or None when the point is behind the near plane."""
+        d = [p - e for p, e in zip(point, self.eye)]
+        x, y, z = _dot(d, self.s), _dot(d, self.u), -_dot(d, self.f)
+        if -z <= self.near:
+            return None
+        ndc_x = (self.focal / self.aspect) * x / -z
+        ndc_y = self.focal * y / -z
+        return ((ndc_x + 1.0) * WIDTH / 2.0, (1.0 - ndc_y) * HEIGHT / 2.0)
+
+    def pixels_per_unit(self, point):
+        """Roughly how many pixels one scene unit spans at point."""
+        d = [p - e for p, e in zip(point, self.eye)]
+        depth = _dot(d, self.f)
+        return self.focal * HEIGHT / 2.0 / depth
+
+
+def camera_for(mode, robot=(10.0, 10.0, 0.0)):
+    rx, ry, rz = robot
+    eye = {1: (rx, ry - 4.0, rz + 6.0), 2: (10.0, 5.0, 5.0), 3: (10.0, -3.0, 13.0)}[mode]
+    return Camera(eye, robot)
+
+
+def point_in_polygon(pt, poly):
+    x, y = pt
+    inside = False
+    for i in range(len(poly)):
+        (x1, y1), (x2, y2) = poly[i], poly[(i + 1) % len(poly)]
+        if (y1 > y) != (y2 > y):
+            if x < x1 + (y - y1) * (x2 - x1) / (y2 - y1):
+                inside = not inside
+    return inside
+
+
+def distance_to_polygon_edges(pt, poly):
+    best = float("inf")
+    px, py = pt
+    for i in range(len(poly)):
+        (x1, y1), (x2, y2) = poly[i], poly[(i + 1) % len(poly)]
+        dx, dy = x2 - x1, y2 - y1
+        t = max(0.0, min(1.0, ((px - x1) * dx + (py - y1) * dy) / (dx * dx + dy * dy)))
+        best = min(best, math.hypot(px - (x1 + t * dx), py - (y1 + t * dy)))
+    return best
+
+
+def display_reachable(name):
+    """True when an X server answers on display name."""
+    if not name:
+        return False
+    try:
+        x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+    except OSError:
+        return False
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    dpy = x11.XOpenDisplay(name.encode())
+    if not dpy:
+        return False
+    x11.XCloseDisplay(dpy)
+    return True
+
+
+# A close request as a window manager sends it: a WM_PROTOCOLS client message
+# carrying WM_DELETE_WINDOW, through XSendEvent.
+
+class _XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("xclient", _XClientMessageEvent), ("pad", ctypes.c_long * 24)]
+
+
+def send_wm_delete(display_name, window):
+    name = ctypes.util.find_library("X11") or "libX11.so.6"
+    x11 = ctypes.CDLL(name)
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(_XEvent)]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    dpy = x11.XOpenDisplay(display_name.encode())
+    check(dpy, "cannot open display %s" % display_name)
+    try:
+        event = _XEvent()
+        event.xclient.type = 33  # ClientMessage
+        event.xclient.send_event = 1
+        event.xclient.display = dpy
+        event.xclient.window = window
+        event.xclient.message_type = x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+        event.xclient.format = 32
+        event.xclient.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+        event.xclient.data[1] = 0  # CurrentTime
+        status = x11.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
+        check(status != 0, "XSendEvent failed")
+        x11.XSync(dpy, 0)
+    finally:
+        x11.XCloseDisplay(dpy)
+
+
+# Reading a GL call trace recorded by apitrace.
+
+_CALL_RE = re.compile(r"^(\d+) (\w+)\((.*)\)")
+_ARG_RE = re.compile(r"(\w+) = ([^,]+(?:\{[^}]*\})?)")
+
+
+def dump_trace(trace_path, out_path):
+    """Writes apitrace's text dump of a trace to out_path."""
+    with open(out_path, "wb") as out:
+        subprocess.run(["apitrace", "dump", "--color=never", trace_path], stdout=out,
+                       stderr=subprocess.DEVNULL, check=True, timeout=120)
+
+
+def trace_calls(dump_path, names):
+    """Yields (call number, function, {argument: text}) for the calls whose
+    function is in names, in order."""
+    with open(dump_path, errors="replace") as f:
+        for line in f:
+            m = _CALL_RE.match(line)
+            if not m or m.group(2) not in names:
+                continue
+            args = {}
+            for a in _ARG_RE.finditer(m.group(3)):
+                args[a.group(1)] = a.group(2).strip()
+            yield int(m.group(1)), m.group(2), args
+
+
+def tmp_root():
+    return os.environ.get("ROBOT_E2E_TMP") or None
+
+
+def remove_tree(path):
+    shutil.rmtree(path, ignore_errors=True)
