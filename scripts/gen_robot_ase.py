@@ -98,8 +98,10 @@ def axis_basis(axis):
     }[axis]
 
 
-def cylinder(base, axis, radius, length, segments, textured):
-    """A closed cylinder from base along axis.
+def cylinder(base, axis, radius, length, segments, textured, caps=()):
+    """A cylinder from base along axis, closed at the ends named in caps
+    ("top", "base"); ends that sit inside another part stay open, since every
+    triangle costs drawing time in every frame.
 
     The side shares one ring of vertices at each end, so it is lit round;
     the caps have their own vertices and keep a sharp rim. Texture vertices
@@ -136,7 +138,10 @@ def cylinder(base, axis, radius, length, segments, textured):
                 m.tfaces.append(tuple(tquad[k] for k in tri))
 
     # Caps: a centre and an own ring each, fanned counter-clockwise from outside.
-    for end, normal, flip in ((top, axis, False), (base, scale(axis, -1), True)):
+    for end, normal, flip, name in ((top, axis, False, "top"),
+                                    (base, scale(axis, -1), True, "base")):
+        if name not in caps:
+            continue
         centre = len(m.verts)
         m.verts.append(end)
         for i in range(n):
@@ -214,16 +219,16 @@ def robot_parts():
         # Feet reach forward (-y) beyond the ankle.
         part("Foot" + side, box((x, -0.05, -0.40), (0.11, 0.17, 0.05), True), BODY,
              (x, -0.05, -0.40))
-        part("LowerLeg" + side, cylinder((x, 0.0, -0.35), (0, 0, 1), 0.07, 0.37, 10, True),
+        part("LowerLeg" + side, cylinder((x, 0.0, -0.35), (0, 0, 1), 0.07, 0.37, 8, True),
              BODY, (x, 0.0, -0.165))
-        part("UpperLeg" + side, cylinder((x, 0.0, 0.08), (0, 0, 1), 0.085, 0.31, 10, True),
+        part("UpperLeg" + side, cylinder((x, 0.0, 0.08), (0, 0, 1), 0.085, 0.31, 8, True),
              BODY, (x, 0.0, 0.235))
     part("Hips", box((0.0, 0.0, 0.46), (0.27, 0.13, 0.07), True), BODY, (0.0, 0.0, 0.46))
     part("Torso", box((0.0, 0.0, 0.80), (0.28, 0.16, 0.20), True), BODY, (0.0, 0.0, 0.80))
     for side, x in (("L", 0.36), ("R", -0.36)):
-        part("UpperArm" + side, cylinder((x, 0.0, 0.92), (0, 0, -1), 0.065, 0.25, 10, True),
+        part("UpperArm" + side, cylinder((x, 0.0, 0.92), (0, 0, -1), 0.065, 0.25, 8, True),
              BODY, (x, 0.0, 0.795))
-        part("LowerArm" + side, cylinder((x, 0.0, 0.62), (0, 0, -1), 0.06, 0.22, 10, True),
+        part("LowerArm" + side, cylinder((x, 0.0, 0.62), (0, 0, -1), 0.06, 0.22, 8, True),
              BODY, (x, 0.0, 0.51))
     part("Head", box((0.0, 0.0, 1.185), (0.16, 0.14, 0.115), True), BODY, (0.0, 0.0, 1.185))
     part("Face", box((0.0, -0.15, 1.185), (0.13, 0.01, 0.085), True, full_front=True), FACE,
@@ -231,29 +236,27 @@ def robot_parts():
 
     part("ChestPlate", box((0.0, -0.175, 0.83), (0.18, 0.015, 0.11), False), ACCENT,
          (0.0, -0.175, 0.83))
-    part("Waist", cylinder((0.0, 0.0, 0.53), (0, 0, 1), 0.14, 0.07, 10, False), JOINT,
+    part("Waist", cylinder((0.0, 0.0, 0.53), (0, 0, 1), 0.14, 0.07, 8, False), JOINT,
          (0.0, 0.0, 0.565))
-    part("Neck", cylinder((0.0, 0.0, 1.0), (0, 0, 1), 0.06, 0.07, 10, False), JOINT,
+    part("Neck", cylinder((0.0, 0.0, 1.0), (0, 0, 1), 0.06, 0.07, 8, False), JOINT,
          (0.0, 0.0, 1.035))
     for side, x in (("L", 1.0), ("R", -1.0)):
-        part("Hip" + side, sphere((0.16 * x, 0.0, 0.42), 0.09, 10, 6), JOINT,
-             (0.16 * x, 0.0, 0.42))
-        part("Knee" + side, sphere((0.16 * x, 0.0, 0.05), 0.085, 10, 6), JOINT,
+        part("Knee" + side, sphere((0.16 * x, 0.0, 0.05), 0.085, 8, 4), JOINT,
              (0.16 * x, 0.0, 0.05))
-        part("Shoulder" + side, sphere((0.36 * x, 0.0, 0.95), 0.10, 10, 6), JOINT,
+        part("Shoulder" + side, sphere((0.36 * x, 0.0, 0.95), 0.10, 8, 4), JOINT,
              (0.36 * x, 0.0, 0.95))
-        part("Elbow" + side, sphere((0.36 * x, 0.0, 0.645), 0.07, 10, 6), JOINT,
+        part("Elbow" + side, sphere((0.36 * x, 0.0, 0.645), 0.07, 8, 4), JOINT,
              (0.36 * x, 0.0, 0.645))
         part("Hand" + side, box((0.36 * x, -0.01, 0.335), (0.05, 0.06, 0.065), False), JOINT,
              (0.36 * x, -0.01, 0.335))
         ear = (1, 0, 0) if x > 0 else (-1, 0, 0)
-        part("Ear" + side, cylinder((0.16 * x, 0.0, 1.2), ear, 0.05, 0.03, 10, False), JOINT,
+        part("Ear" + side, cylinder((0.16 * x, 0.0, 1.2), ear, 0.05, 0.03, 8, False, ("top",)), JOINT,
              (0.175 * x, 0.0, 1.2))
-        part("Eye" + side, sphere((0.055 * x, -0.16, 1.215), 0.022, 6, 4), ACCENT,
+        part("Eye" + side, sphere((0.055 * x, -0.16, 1.215), 0.022, 6, 3), ACCENT,
              (0.055 * x, -0.16, 1.215))
     part("Antenna", cylinder((0.0, 0.0, 1.3), (0, 0, 1), 0.012, 0.16, 8, False), JOINT,
          (0.0, 0.0, 1.38))
-    part("AntennaTip", sphere((0.0, 0.0, 1.48), 0.035, 8, 5), ACCENT, (0.0, 0.0, 1.48))
+    part("AntennaTip", sphere((0.0, 0.0, 1.48), 0.035, 6, 4), ACCENT, (0.0, 0.0, 1.48))
     return parts
 
 
