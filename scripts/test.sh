@@ -11,17 +11,30 @@ bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 jobs=2
 fuzz_seconds=${FUZZ_SECONDS:-60}
+passed=0
+# Runs ctest in the given build folder and adds its count to the total; a
+# failing test fails the whole run.
+run_ctest() {
+    local dir=$1
+    shift
+    local log
+    log=$(mktemp)
+    (cd "$dir" && ctest --output-on-failure -j"$jobs" "$@") | tee "$log"
+    local total
+    total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+    rm -f "$log"
+    passed=$((passed + ${total:-0}))
+}
 
 echo "== build and test (release with debug info)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-(cd build && ctest --output-on-failure -j"$jobs")
+run_ctest build
 
 echo "== build and test under AddressSanitizer and UBSan"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DROBOT_SANITIZE=ON -DROBOT_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --output-on-failure -j"$jobs" -LE no-sanitize)
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-asan -LE no-sanitize
 
 echo "== fuzz smoke runs (${fuzz_seconds} s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROBOT_FUZZ=ON \
@@ -36,5 +49,7 @@ for target in build-fuzz/fuzz/fuzz_*; do
     "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
         "$work" "$corpus_seed" 2>&1 | tail -n 12
     rm -rf "$work"
+    passed=$((passed + 1))
 done
 echo "== all tests passed"
+echo "Tests: $passed passed, 0 failed"
