@@ -1042,36 +1042,30 @@ void checkTriangles(AseReadState& state, int objectIndex) {
     const t3DObject& object = state.model->objects[size_t(objectIndex)];
     if (!object.pTriangles)
         return;
+    // One corner triple of a triangle against its array; the first corner
+    // outside it is reported, with the data line while few were shown.
+    auto check = [&](int f, const int* corners, int count, Keyword dataKeyword,
+                     Keyword countKeyword, int kind, const char* what, const char* tail,
+                     int& reported) {
+        for (int k = 0; k < 3; k++) {
+            if (corners[k] >= 0 && corners[k] < count)
+                continue;
+            size_t at = reported++ < kProblemsShown
+                            ? findDataLine(state, objectIndex, dataKeyword, f)
+                            : state.work[size_t(objectIndex)].start;
+            state.problem(objectIndex, kStageCheck, kind, at,
+                          format(what, f, corners[k]) + outsideText(count, countKeyword) + tail);
+            return;
+        }
+    };
     int reported[2] = {0, 0};
     for (int f = 0; f < object.faceCount; f++) {
         const tTriangle& triangle = object.pTriangles[f];
-        for (int corner : triangle.vertexIndex) {
-            if (corner < 0 || corner >= object.vertexCount) {
-                int& count = reported[0];
-                size_t at = count++ < kProblemsShown
-                                ? findDataLine(state, objectIndex, kMeshFace, f)
-                                : state.work[size_t(objectIndex)].start;
-                state.problem(objectIndex, kStageCheck, kCornerOutside, at,
-                              format("triangle %lld names vertex %lld ", f, corner) +
-                                  outsideText(object.vertexCount, kNumVertex) +
-                                  ", left out of the normals");
-                break;
-            }
-        }
-        if (!object.hasTexture)
-            continue;
-        for (int corner : triangle.texIndex) {
-            if (corner < 0 || corner >= object.texVertexCount) {
-                int& count = reported[1];
-                size_t at = count++ < kProblemsShown
-                                ? findDataLine(state, objectIndex, kMeshTFace, f)
-                                : state.work[size_t(objectIndex)].start;
-                state.problem(objectIndex, kStageCheck, kTexCornerOutside, at,
-                              format("triangle %lld names texture vertex %lld ", f, corner) +
-                                  outsideText(object.texVertexCount, kNumTVertex));
-                break;
-            }
-        }
+        check(f, triangle.vertexIndex, object.vertexCount, kMeshFace, kNumVertex, kCornerOutside,
+              "triangle %lld names vertex %lld ", ", left out of the normals", reported[0]);
+        if (object.hasTexture)
+            check(f, triangle.texIndex, object.texVertexCount, kMeshTFace, kNumTVertex,
+                  kTexCornerOutside, "triangle %lld names texture vertex %lld ", "", reported[1]);
     }
 }
 
