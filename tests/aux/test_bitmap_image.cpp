@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -147,10 +148,10 @@ TEST(BitmapDecode, UncompressedDepthsMatchAPlainReading) {
             for (int height : {1, 3}) {
                 std::vector<Rgb> colours(bitCount <= 8 ? size_t(1) << bitCount : 0);
                 for (Rgb& c : colours)
-                    std::generate(c.begin(), c.end(), random);
+                    std::generate(c.begin(), c.end(), std::ref(random));
                 int stride = (bitCount * width + 31) / 32 * 4;
                 Bytes data(size_t(stride) * height);
-                std::generate(data.begin(), data.end(), random);
+                std::generate(data.begin(), data.end(), std::ref(random));
                 Result r =
                     decode(withFileHeader(info40(width, height, bitCount) + table(colours), data));
                 ASSERT_TRUE(r.ok) << r.error;
@@ -316,42 +317,31 @@ class BitmapFiles : public testing::Test {
     void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0); }
     std::string write(const std::string& name, const Bytes& bytes) {
         std::string path = dir + "/" + name;
-        FILE* f = fopen(path.c_str(), "wb");
-        EXPECT_NE(f, nullptr);
-        if (!bytes.empty())
-            fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return path;
     }
     std::string dir;
 };
 
-std::u16string utf16(const std::string& ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
-}
-
 TEST_F(BitmapFiles, DecodesFromTheFile) {
-    // Backslashes are directory separators.
-    write("picture.bmp", withFileHeader(info40(2, 2, 24), kTwoByTwoPixels));
-    Result r = load(dir + "\\picture.bmp");
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.pixels, kTwoByTwoRgb);
-
-    // The wide entry opens UTF-16 names.
+    // A bare DIB file; backslashes are directory separators and the wide entry
+    // opens UTF-16 names.
     write("obr\xC3\xA1zek.bmp", info40(2, 2, 24) + kTwoByTwoPixels);
-    std::u16string name = utf16(dir + "/obr") + u"\u00E1zek.bmp";
-    r = capture([&] { return loadBitmapImageWide(name.c_str()); });
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.pixels, kTwoByTwoRgb);
-    EXPECT_EQ(r.error, "");
+    std::u16string wide = std::u16string(dir.begin(), dir.end()) + u"/obr\u00E1zek.bmp";
+    for (const Result& r : {load(dir + "\\obr\xC3\xA1zek.bmp"),
+                            capture([&] { return loadBitmapImageWide(wide.c_str()); })}) {
+        EXPECT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.pixels, kTwoByTwoRgb);
+        EXPECT_EQ(r.error, "");
+    }
 
     // Big enough that pages of the mapping are given back while it decodes;
     // a top-down file reads its rows in the same order.
     std::mt19937 random(99);
     for (int height : {700, -700}) {
         Bytes data(size_t(700 * 3) * 700);
-        for (unsigned char& b : data)
-            b = Rgb::value_type(random());
+        std::generate(data.begin(), data.end(), std::ref(random));
         Bytes file = withFileHeader(info40(700, height, 24), data);
         Result fromFile = load(write("large.bmp", file));
         Result fromMemory = decode(file);

@@ -211,10 +211,31 @@ TEST(AseReader, OperandRules) {
     EXPECT_TRUE(o.hasTexture);
 }
 
-// Numbers convert as the C library's "%d" and "%f" do (the generated files
-// check decimals of every length and exponent against it): integers beyond
+// A decimal number of 1 to 25 digits, perhaps with a sign, a point and an
+// exponent.
+std::string randomDecimal(std::mt19937& random) {
+    auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    std::string digits(size_t(1 + pick(25)), '0');
+    for (char& d : digits)
+        d = char('0' + pick(10));
+    if (pick(2))
+        digits.insert(size_t(1 + pick(int(digits.size()))), ".");
+    if (pick(3) == 0)
+        digits += "e" + std::to_string(pick(90) - 45);
+    return (pick(2) ? "-" : "") + digits;
+}
+
+// Numbers convert as the C library's "%d" and "%f" do: decimals of every
+// length and exponent give the same float to the last bit; integers beyond
 // the range of long are held at its limit and then cut to int.
 TEST(AseReader, NumbersConvertLikeTheCLibrary) {
+    std::mt19937 random(99);
+    std::string text = "*GEOMOBJECT\n*MESH_NUMVERTEX 600\n";
+    for (int i = 0; i < 600; i++)
+        text += "*MESH_VERTEX " + std::to_string(i) + " " + randomDecimal(random) + " " +
+                randomDecimal(random) + " " + randomDecimal(random) + "\n";
+    expectSameAsPlainReader(text);
+
     std::string huge = "*GEOMOBJECT\n*MESH_NUMFACES 1\n"
                        "*MESH_TFACE 0 4294967297 99999999999999999999 -99999999999999999999\n"
                        "*MESH_FACE 0: A: 18446744073709551617 B: 9223372036854775807 C: "
@@ -478,18 +499,11 @@ std::string randomAse(std::mt19937& random) {
               "*MESH_VERTEX %i\n%n %n\n%n|*MESH_FACE %i: A: %i\nB: %i C: %i",
               '|');
     auto number = [&]() {
-        std::string digits(size_t(1 + pick(25)), '0');
-        for (char& d : digits)
-            d = char('0' + pick(10));
-        if (pick(2))
-            digits.insert(size_t(1 + pick(int(digits.size()))), ".");
-        if (pick(3) == 0)
-            digits += "e" + std::to_string(pick(90) - 45);
         char fixed[32];
         std::snprintf(fixed, sizeof fixed, "%.4f", (pick(20001) - 10000) / 1000.0);
         int kind = pick(8);
         return kind == 0  ? odd[size_t(pick(int(odd.size())))]
-               : kind < 3 ? (pick(2) ? "-" : "") + digits
+               : kind < 3 ? randomDecimal(random)
                           : std::string(fixed);
     };
     std::string text;
