@@ -23,10 +23,12 @@ static long long now_ns(void) {
 static void log_line(const char* kind, const char* text) {
     char line[256];
     int n;
-    if (log_fd < 0) return;
+    if (log_fd < 0)
+        return;
     n = snprintf(line, sizeof line, "%s %lld%s%s\n", kind, now_ns(), text ? " " : "",
                  text ? text : "");
-    if (n > (int)sizeof line - 1) n = (int)sizeof line - 1;
+    if (n > (int)sizeof line - 1)
+        n = (int)sizeof line - 1;
     if (n > 0 && write(log_fd, line, (size_t)n) < 0) {
         /* Nothing useful to do: the log is best effort. */
     }
@@ -34,7 +36,8 @@ static void log_line(const char* kind, const char* text) {
 
 __attribute__((constructor)) static void open_log(void) {
     const char* path = getenv("FRAME_PROBE_LOG");
-    if (!path || !*path) return;
+    if (!path || !*path)
+        return;
     log_fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     log_line("start", NULL);
 }
@@ -43,7 +46,8 @@ __attribute__((constructor)) static void open_log(void) {
  * SDL_SetVideoMode are logged when they return, to split the start-up. */
 int SDL_Init(unsigned int flags) {
     static int (*real)(unsigned int);
-    if (!real) *(void**)&real = dlsym(RTLD_NEXT, "SDL_Init");
+    if (!real)
+        *(void**)&real = dlsym(RTLD_NEXT, "SDL_Init");
     int result = real ? real(flags) : -1;
     log_line("init", NULL);
     return result;
@@ -51,7 +55,8 @@ int SDL_Init(unsigned int flags) {
 
 void* SDL_SetVideoMode(int width, int height, int bpp, unsigned int flags) {
     static void* (*real)(int, int, int, unsigned int);
-    if (!real) *(void**)&real = dlsym(RTLD_NEXT, "SDL_SetVideoMode");
+    if (!real)
+        *(void**)&real = dlsym(RTLD_NEXT, "SDL_SetVideoMode");
     void* surface = real ? real(width, height, bpp, flags) : NULL;
     log_line("videomode", NULL);
     return surface;
@@ -59,18 +64,22 @@ void* SDL_SetVideoMode(int width, int height, int bpp, unsigned int flags) {
 
 void SDL_WM_SetCaption(const char* title, const char* icon) {
     static void (*real)(const char*, const char*);
-    if (!real) *(void**)&real = dlsym(RTLD_NEXT, "SDL_WM_SetCaption");
+    if (!real)
+        *(void**)&real = dlsym(RTLD_NEXT, "SDL_WM_SetCaption");
     /* The caption is logged between brackets: it starts with blanks. */
     char text[64];
     snprintf(text, sizeof text, "[%s]", title ? title : "(null)");
     log_line("caption", text);
-    if (real) real(title, icon);
+    if (real)
+        real(title, icon);
 }
 
 void SDL_GL_SwapBuffers(void) {
     static void (*real)(void);
-    if (!real) *(void**)&real = dlsym(RTLD_NEXT, "SDL_GL_SwapBuffers");
-    if (real) real();
+    if (!real)
+        *(void**)&real = dlsym(RTLD_NEXT, "SDL_GL_SwapBuffers");
+    if (real)
+        real();
     log_line("swap", NULL);
 }
 
@@ -80,7 +89,9 @@ void SDL_GL_SwapBuffers(void) {
 int dlclose(void* handle) {
     static int (*real)(void*);
     const char* keep = getenv("FRAME_PROBE_KEEP_LIBRARIES");
-    if (keep && *keep) return 0;
-    if (!real) *(void**)&real = dlsym(RTLD_NEXT, "dlclose");
+    if (keep && *keep)
+        return 0;
+    if (!real)
+        *(void**)&real = dlsym(RTLD_NEXT, "dlclose");
     return real ? real(handle) : 0;
 }
