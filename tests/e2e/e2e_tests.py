@@ -525,7 +525,9 @@ def test_drive(ctx):
         check(abs(distance - by_frames) <= 0.01 + 0.0002 * len(indices),
               "%s: moved %.3f, but 3 units/s over the frames' own times is %.3f"
               % (label, distance, by_frames))
-        check(abs(distance - 3.0 * held) <= 0.15 * 3.0 * held + 0.1,
+        # The frames' own times pin the speed above; against the wall clock
+        # a busy machine may shift the first and last frame of the hold.
+        check(abs(distance - 3.0 * held) <= 0.25 * 3.0 * held + 0.3,
               "%s: moved %.3f in %.2f s of holding Up, expected about %.2f"
               % (label, distance, held, 3.0 * held))
         check(end[0][2] == 0.0, "%s: robot left the ground plane" % label)
@@ -540,7 +542,7 @@ def test_drive(ctx):
     check(abs(turned - 50.0 * elapsed(turns)) <= 0.1 + 0.002 * len(turns),
           "turned %.2f degrees, but 50 degrees/s over the frames' own times is %.2f"
           % (turned, 50.0 * elapsed(turns)))
-    check(abs(turned - 50.0 * left) <= 0.15 * 50.0 * left + 2.0,
+    check(abs(turned - 50.0 * left) <= 0.25 * 50.0 * left + 5.0,
           "turned %.2f degrees in %.2f s of holding Left" % (turned, left))
 
     direction2 = check_move(moves2, up2, "second move")
