@@ -84,12 +84,20 @@ bool ensureFile(const ModelFile& f) {
     return std::system(command.c_str()) == 0 && fileSize(path) > 0;
 }
 
-void loadFile(benchmark::State& state, ModelFile f) {
+// The model file's path, generated when missing; empty (and the benchmark
+// skipped) when it cannot be made.
+std::string modelFileFor(benchmark::State& state, ModelFile f) {
     if (!ensureFile(f)) {
         state.SkipWithError("model file could not be generated");
-        return;
+        return std::string();
     }
-    std::string path = filePath(f);
+    return filePath(f);
+}
+
+void loadFile(benchmark::State& state, ModelFile f) {
+    std::string path = modelFileFor(state, f);
+    if (path.empty())
+        return;
     long long size = fileSize(path);
     for (auto _ : state) {
         tModel model;
@@ -269,11 +277,9 @@ bool measurePeak(const std::string& path, PeakReport* report) {
 }
 
 void peakMemory(benchmark::State& state, ModelFile f) {
-    if (!ensureFile(f)) {
-        state.SkipWithError("model file could not be generated");
+    std::string path = modelFileFor(state, f);
+    if (path.empty())
         return;
-    }
-    std::string path = filePath(f);
     double size = static_cast<double>(fileSize(path));
     PeakReport report = {};
     for (auto _ : state) {
@@ -293,11 +299,9 @@ void peakMemory(benchmark::State& state, ModelFile f) {
 
 #ifdef HAVE_ASSIMP
 void assimpFile(benchmark::State& state, ModelFile f, unsigned int flags) {
-    if (!ensureFile(f)) {
-        state.SkipWithError("model file could not be generated");
+    std::string path = modelFileFor(state, f);
+    if (path.empty())
         return;
-    }
-    std::string path = filePath(f);
     long long size = fileSize(path);
     for (auto _ : state) {
         Assimp::Importer importer;

@@ -469,13 +469,18 @@ def _face_points(dump_path, ase_path):
     return points
 
 
+def _traced_run(ctx):
+    """A working folder, and the wrapper that records the run's GL calls there."""
+    work = ctx.workdir()
+    trace = os.path.join(work, "run.trace")
+    return work, trace, ["apitrace", "trace", "--api", "gl", "--output", trace]
+
+
 def test_drive(ctx):
     """Holding Up moves the robot 3 units a second straight ahead, along +y
     at the start; Left turns it 50 degrees a second; and the face is on the
     side it walks towards, before and after the turn."""
-    work = ctx.workdir()
-    trace = os.path.join(work, "run.trace")
-    wrapper = ["apitrace", "trace", "--api", "gl", "--output", trace]
+    work, trace, wrapper = _traced_run(ctx)
     with h.Xvfb() as x, h.Program(x, ctx.program, work, probe=ctx.probe, wrapper=wrapper) as p:
         p.wait_window()
         p.wait_frames(5)
@@ -574,9 +579,7 @@ def test_drive(ctx):
 def test_edge(ctx):
     """Driving forward into the far edge: the robot never leaves the ground
     square, stops at y = 20 and slides along the edge the way it is turned."""
-    work = ctx.workdir()
-    trace = os.path.join(work, "run.trace")
-    wrapper = ["apitrace", "trace", "--api", "gl", "--output", trace]
+    work, trace, wrapper = _traced_run(ctx)
     with h.Xvfb() as x, h.Program(x, ctx.program, work, probe=ctx.probe, wrapper=wrapper) as p:
         p.wait_window()
         p.wait_frames(3)
