@@ -4,17 +4,16 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <sys/mman.h>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 // The reader behaves as if it made one pass over the file per item, each pass
 // from the top: one for the object count, one for the material count, one per
@@ -24,15 +23,16 @@
 // lines longer than the discard length can be split differently by different
 // passes.
 //
-// To stay linear, all those passes run side by side in two sweeps over the
-// text: each pass keeps its own position, and the passes that stand on the same
-// word read it once and step together. On ordinary lines they all stay in step;
-// where they part, each goes on alone, exactly as it would have. The only order
-// between passes that matters is kept: an object's arrays must have their final
-// size before its data lines land in them (checked; otherwise the object is read
-// again pass after pass), and texture vertices are scaled by the tiling of the
-// material the object refers to, which is only known at the end (their lines are
-// kept and applied then, in file order).
+// To stay linear, those passes run side by side in two sweeps over the text:
+// each pass keeps its own position, and the passes that stand on the same word
+// read it once and step together. On ordinary lines they all stay in step;
+// where they part, each goes on alone, exactly as it would have.
+//
+// The first sweep finds the objects and materials, reads the materials, the
+// material count, each object's counts and its material reference. Then the
+// arrays are made, with their final sizes. The second sweep reads the vertices,
+// texture vertices and triangles into them; the texture vertices can be scaled
+// at once, since the materials and every object's material are known by then.
 
 namespace {
 
@@ -41,11 +41,26 @@ namespace {
 constexpr size_t kDiscardLength = 99;
 // Longest word or quoted text kept; longer ones are cut.
 constexpr size_t kWordLimit = kTextSize - 1;
-// A count is believed only when the object's text has at least this many
-// bytes per element: no data line is shorter.
-constexpr size_t kBytesPerElement = 8;
 // Problems of one kind shown per object before the rest are only counted.
 constexpr int kProblemsShown = 3;
+
+// What the counts of a file may make it allocate, for its materials and the
+// arrays of all its objects, vertex normals included: many times the file's
+// size, so that a file cut off anywhere keeps what it holds, but never so much
+// that a few bytes can ask for gigabytes.
+uint64_t allocationBudget(size_t fileSize) {
+    const uint64_t mebibyte = uint64_t(1) << 20;
+    return std::min(mebibyte + 65536 * uint64_t(fileSize),
+                    1024 * mebibyte + 4 * uint64_t(fileSize));
+}
+
+// Passes that read on past the end of their object or material (a long line
+// hid the word that ends it from them) would each run through the rest of the
+// file. Together they may walk over the file a few times, a unit for each byte
+// and each step.
+uint64_t overlapBudget(size_t fileSize) {
+    return 65536 + 8 * uint64_t(fileSize);
+}
 
 enum Keyword : unsigned char {
     kNone,
@@ -66,134 +81,65 @@ enum Keyword : unsigned char {
     kMeshFace,
     kMeshTFace,
     kMaterialRef,
+    kKeywords
 };
 
-struct KeywordName {
-    const char* text;
-    size_t length;
-    Keyword keyword;
-};
-
-#define KEYWORD(text, keyword)                                                                     \
-    { text, sizeof(text) - 1, keyword }
-const KeywordName kKeywords[] = {
-    KEYWORD("*GEOMOBJECT", kGeomObject),
-    KEYWORD("*MATERIAL_COUNT", kMaterialCount),
-    KEYWORD("*MATERIAL", kMaterial),
-    KEYWORD("*MATERIAL_NAME", kMaterialName),
-    KEYWORD("*MATERIAL_DIFFUSE", kMaterialDiffuse),
-    KEYWORD("*MATERIAL_SPECULAR", kMaterialSpecular),
-    KEYWORD("*BITMAP", kBitmap),
-    KEYWORD("*UVW_U_TILING", kUTiling),
-    KEYWORD("*UVW_V_TILING", kVTiling),
-    KEYWORD("*MESH_NUMVERTEX", kNumVertex),
-    KEYWORD("*MESH_NUMFACES", kNumFaces),
-    KEYWORD("*MESH_NUMTVERTEX", kNumTVertex),
-    KEYWORD("*MESH_VERTEX", kMeshVertex),
-    KEYWORD("*MESH_TVERT", kMeshTVert),
-    KEYWORD("*MESH_FACE", kMeshFace),
-    KEYWORD("*MESH_TFACE", kMeshTFace),
-    KEYWORD("*MATERIAL_REF", kMaterialRef),
-};
-#undef KEYWORD
+// The keywords' texts, in the order of the enumeration.
+constexpr std::string_view kKeywordNames[kKeywords] = {"",
+                                                       "*GEOMOBJECT",
+                                                       "*MATERIAL_COUNT",
+                                                       "*MATERIAL",
+                                                       "*MATERIAL_NAME",
+                                                       "*MATERIAL_DIFFUSE",
+                                                       "*MATERIAL_SPECULAR",
+                                                       "*BITMAP",
+                                                       "*UVW_U_TILING",
+                                                       "*UVW_V_TILING",
+                                                       "*MESH_NUMVERTEX",
+                                                       "*MESH_NUMFACES",
+                                                       "*MESH_NUMTVERTEX",
+                                                       "*MESH_VERTEX",
+                                                       "*MESH_TVERT",
+                                                       "*MESH_FACE",
+                                                       "*MESH_TFACE",
+                                                       "*MATERIAL_REF"};
+constexpr size_t kLongestKeyword = sizeof("*MATERIAL_SPECULAR") - 1;
 
 const char* keywordText(Keyword keyword) {
-    for (const KeywordName& name : kKeywords) {
-        if (name.keyword == keyword)
-            return name.text;
-    }
-    return "";
+    return kKeywordNames[keyword].data();
 }
 
 // White space as the C library sees it in the "C" locale.
-struct BlankTable {
-    bool blank[256] = {};
-    // 1: white space, 2: the zero byte, 0: any other.
-    unsigned char kind[256] = {};
-    BlankTable() {
-        for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
-            blank[c] = true;
-            kind[c] = 1;
-        }
-        kind[0] = 2;
-    }
-};
-const BlankTable kBlanks;
-
-inline bool isDigit(unsigned char c) {
-    return c >= '0' && c <= '9';
+inline bool isBlank(unsigned char c) {
+    return c == ' ' || unsigned(c - '\t') < 5;
 }
 
-// The text being read: the mapped file, or its UTF-8 copy.
+inline bool isDigit(unsigned char c) {
+    return unsigned(c - '0') < 10;
+}
+
+// The text being read.
 struct Text {
     const unsigned char* data = nullptr;
     size_t size = 0;
 
     size_t skipBlanks(size_t p) const {
-        while (p < size && kBlanks.blank[data[p]])
+        while (p < size && isBlank(data[p]))
             p++;
         return p;
     }
     size_t wordEnd(size_t p) const {
-        while (p < size && !kBlanks.blank[data[p]])
+        while (p < size && !isBlank(data[p]))
             p++;
-        return p;
-    }
-    // The same, telling whether the word holds a zero byte.
-    size_t wordEnd(size_t p, bool* zero) const {
-        unsigned char seen = 0;
-#ifdef __SSE2__
-        // Sixteen bytes at a time while they lie inside the text.
-        const __m128i nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4);
-        const __m128i space = _mm_set1_epi8(' '), nul = _mm_setzero_si128();
-        while (p + 16 <= size) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
-            // Blank: ' ', or '\t' to '\r' (9 to 13).
-            __m128i shifted = _mm_sub_epi8(bytes, nine);
-            __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(shifted, four), shifted);
-            unsigned blanks =
-                unsigned(_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, space))));
-            unsigned zeros = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, nul)));
-            if (blanks) {
-                unsigned before = blanks & (0u - blanks);
-                *zero = seen != 0 || (zeros & (before - 1)) != 0;
-                return p + unsigned(__builtin_ctz(blanks));
-            }
-            seen |= zeros ? 2 : 0;
-            p += 16;
-        }
-#endif
-        while (p < size) {
-            unsigned char kind = kBlanks.kind[data[p]];
-            if (kind == 1)
-                break;
-            seen |= kind;
-            p++;
-        }
-        *zero = seen != 0;
         return p;
     }
     // The rest of a line behind a word: up to and including the line break,
     // but never more than kDiscardLength characters.
     size_t discardLine(size_t p) const {
         size_t limit = p + std::min(kDiscardLength, size - p);
-#ifdef __SSE2__
-        // The rest of a line is short: sixteen bytes at a time, inline.
-        const __m128i lineBreak = _mm_set1_epi8('\n');
-        for (; p + 16 <= size && p < limit; p += 16) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
-            unsigned found = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineBreak)));
-            if (limit - p < 16)
-                found &= (1u << (limit - p)) - 1;
-            if (found)
-                return p + unsigned(__builtin_ctz(found)) + 1;
-        }
-        if (p >= limit)
-            return limit;
-#endif
-        const void* lineBreakAt = std::memchr(data + p, '\n', limit - p);
-        if (lineBreakAt)
-            return size_t(static_cast<const unsigned char*>(lineBreakAt) - data) + 1;
+        const void* lineBreak = std::memchr(data + p, '\n', limit - p);
+        if (lineBreak)
+            return size_t(static_cast<const unsigned char*>(lineBreak) - data) + 1;
         return limit;
     }
     bool match(size_t& p, char c) const {
@@ -205,60 +151,29 @@ struct Text {
     }
 };
 
-constexpr size_t kLongestKeyword = sizeof("*MATERIAL_SPECULAR") - 1;
-
-// The keywords grouped by length, for a quick look-up.
-struct KeywordsByLength {
-    const KeywordName* names[kLongestKeyword + 1][4] = {};
-    KeywordsByLength() {
-        for (const KeywordName& name : kKeywords) {
-            const KeywordName** slot = names[name.length];
-            while (*slot)
-                slot++;
-            *slot = &name;
-        }
-    }
-};
-const KeywordsByLength kByLength;
-
-// The keyword spelled by exactly these length characters, if any.
-Keyword lookup(const unsigned char* word, size_t length) {
-    for (const KeywordName* const* name = kByLength.names[length]; *name; name++) {
-        if (word[length - 1] == static_cast<unsigned char>((*name)->text[length - 1]) &&
-            std::memcmp(word, (*name)->text, length) == 0)
-            return (*name)->keyword;
-    }
-    return kNone;
-}
-
-// A word is compared as the C string it would be in a word buffer: cut at the
-// word limit and at a zero byte.
-Keyword classify(const Text& text, size_t begin, size_t end, bool zero) {
-    const unsigned char* word = text.data + begin;
+// The keyword a word is, compared as the C string it would be in a word
+// buffer: cut at a zero byte.
+Keyword classify(const unsigned char* word, size_t length) {
     if (word[0] != '*')
         return kNone;
-    size_t length = end - begin;
-    if (length <= kLongestKeyword) {
-        if (Keyword keyword = lookup(word, length))
-            return keyword;
-    }
-    if (!zero)
+    const void* zero = std::memchr(word, 0, std::min(length, kLongestKeyword + 1));
+    if (zero)
+        length = size_t(static_cast<const unsigned char*>(zero) - word);
+    else if (length > kLongestKeyword)
         return kNone;
-    // Only a zero byte right behind a keyword can still make it one.
-    for (size_t cut = 2; cut <= kLongestKeyword && cut < length; cut++) {
-        if (word[cut] == 0)
-            return lookup(word, cut);
+    std::string_view name(reinterpret_cast<const char*>(word), length);
+    for (int k = kGeomObject; k < kKeywords; k++) {
+        if (kKeywordNames[k] == name)
+            return Keyword(k);
     }
     return kNone;
 }
 
 // Reads the word at begin: its end and its keyword.
 Keyword readWord(const Text& text, size_t begin, size_t* end) {
-    bool zero;
-    *end = text.wordEnd(begin, &zero);
-    return classify(text, begin, *end, zero);
+    *end = text.wordEnd(begin);
+    return classify(text.data + begin, *end - begin);
 }
-
 // "%d": white space, an optional sign, decimal digits. Like the C library, a
 // value outside the range of long is held at its limit and then cut to int;
 // a sign without digits is consumed and the conversion fails.
@@ -450,26 +365,23 @@ std::string utf16ToUtf8(const unsigned char* data, size_t size, bool bigEndian) 
 // The passes. An object's data passes each want one keyword; all five data
 // keywords are recognised by every one of them.
 enum PassKind : unsigned char {
-    kFindObjects,       // counts "*GEOMOBJECT" words and notes where objects start
-    kFindMaterials,     // notes where the "*MATERIAL" sections start
+    kFindObjects,       // each "*GEOMOBJECT" starts an object, and its passes
+    kFindMaterials,     // each "*MATERIAL" starts a material section, and its pass
     kFindMaterialCount, // the first "*MATERIAL_COUNT"
-    kMaterialPass,      // one material's keywords
-    kCountsPass,        // one object's counts and arrays
+    kMaterialPass,      // one material section's keywords
+    kCountsPass,        // one object's counts
     kDataPass,          // one object's data keyword
 };
 
 struct Pass {
     PassKind kind;
-    Keyword wanted; // for data passes
-    int item;       // material or object index
-    size_t pos;     // the next word starts here (or the text ends)
+    Keyword wanted;      // for data passes
+    int item;            // material section or object
+    size_t pos;          // the next word starts here (or the text ends)
+    uint32_t actedOn;    // keywords it does not throw the line away behind
+    uint32_t passesOver; // those of them it reads nothing for
     bool done;
-    uint32_t actedOn; // keywords the pass acts on, filled when it joins
 };
-
-// Where a problem is told among the others: materials first, then object by
-// object, each in the order of the passes that found them.
-enum ProblemStage { kStageModel, kStageCounts, kStageData, kStageCheck };
 
 enum ProblemKind {
     kCountRefused,
@@ -479,33 +391,30 @@ enum ProblemKind {
     kTextCut,
     kCornerOutside,
     kTexCornerOutside,
+    kIncomplete,
     kProblemKinds
 };
 
 struct Problem {
+    size_t at;  // byte offset in the line it is about
     int object; // -1: not tied to an object
-    int stage;
     int kind;
-    size_t at; // byte offset of the line
+    bool hidden; // stands for the problems of its kind not shown
     std::string text;
 };
 
-// A "*MESH_TVERT" line as read; it is stored and scaled once the object's
-// material is known.
-struct TexVertexLine {
-    int index;
-    int parsed;
-    float value[2];
-    size_t at;
-};
+// The three arrays that counts create, in the order they are made.
+enum ArrayKind { kVertices, kTriangles, kTexVertices };
 
+// What the reader keeps of an object besides its record.
 struct ObjectWork {
-    size_t start = 0;   // just behind the object's "*GEOMOBJECT" word
-    size_t spanEnd = 0; // the next object's start, or the end of the text
-    bool readAgain = false;
-    bool vertexLineSeen = false;
-    bool triangleLineSeen = false;
-    std::vector<TexVertexLine> texVertexLines;
+    size_t start = 0;      // just behind the object's "*GEOMOBJECT" word
+    size_t end = SIZE_MAX; // where the next object's "*GEOMOBJECT" word starts
+    // The last count keyword of each array, if there is one.
+    size_t countAt[3] = {SIZE_MAX, SIZE_MAX, SIZE_MAX};
+    // Data lines stored into each array.
+    long long stored[3] = {0, 0, 0};
+    int problems[kProblemKinds] = {};
 };
 
 } // namespace
@@ -514,31 +423,43 @@ struct AseReadState {
     Text text;
     std::string name;
     tModel* model = nullptr;
-    // Passes of one object run side by side and check their order.
-    bool sideBySide = false;
-    std::vector<size_t> objectStarts;
-    std::vector<size_t> materialStarts;
+    // The passes of the running sweep; steps of the first sweep add more.
+    std::deque<Pass> passes;
+    std::vector<ObjectWork> objects;
+    // What each material section holds, and where the next one starts.
+    std::vector<tMaterialInfo> sections;
+    std::vector<size_t> sectionEnds;
     int materialCount = 0;
-    size_t materialCountAt = 0;
-    std::vector<ObjectWork> work;
+    size_t materialCountAt = SIZE_MAX;
+    uint64_t overlapLeft = 0;
+    bool overlapStopped = false;
+    int modelProblems[kProblemKinds] = {};
+    // Only the problems that will be shown; the rest are counted.
     std::vector<Problem> problems;
-
-    void problem(int object, int stage, int kind, size_t at, std::string text) {
-        problems.push_back({object, stage, kind, at, std::move(text)});
-    }
 };
 
 namespace {
 
-std::string format(const char* pattern, long long a, long long b = 0, long long c = 0) {
-    char buffer[300];
-    std::snprintf(buffer, sizeof buffer, pattern, a, b, c);
-    return buffer;
+__attribute__((format(printf, 5, 6))) void problem(AseReadState& state, int object, int kind,
+                                                   size_t at, const char* pattern, ...) {
+    int* count = object < 0 ? state.modelProblems : state.objects[size_t(object)].problems;
+    // The first problem past those shown stands for all of them.
+    if (++count[kind] > kProblemsShown) {
+        if (count[kind] == kProblemsShown + 1)
+            state.problems.push_back({at, object, kind, true, ""});
+        return;
+    }
+    char text[400];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    state.problems.push_back({at, object, kind, false, text});
 }
 
 // " \"%s", less the word's last character (the closing quote). Without an
 // opening quote and a word the field stays as it was.
-void readQuotedText(AseReadState& state, char* field, size_t& p, int object, size_t at) {
+void readQuotedText(AseReadState& state, char* field, size_t& p, size_t at) {
     const Text& text = state.text;
     p = text.skipBlanks(p);
     if (!text.match(p, '"'))
@@ -557,9 +478,8 @@ void readQuotedText(AseReadState& state, char* field, size_t& p, int object, siz
         word[used - 1] = 0;
     std::memcpy(field, word, std::strlen(word) + 1);
     if (length > kWordLimit)
-        state.problem(object, kStageModel, kTextCut, at,
-                      format("quoted text of %lld characters cut to %lld", (long long)length,
-                             (long long)kWordLimit));
+        problem(state, -1, kTextCut, at, "quoted text of %zu characters cut to %zu", length,
+                kWordLimit);
     p = end;
 }
 
@@ -570,23 +490,21 @@ float readFloat(const Text& text, size_t& p) {
     return value;
 }
 
-void readMaterialKeyword(AseReadState& state, Pass& pass, Keyword keyword, size_t at, size_t& p) {
-    tMaterialInfo& material = state.model->materials[size_t(pass.item)];
+void readMaterialKeyword(AseReadState& state, tMaterialInfo& material, Keyword keyword, size_t at,
+                         size_t& p) {
     float values[3];
-    int got;
     switch (keyword) {
     case kMaterialDiffuse:
     case kMaterialSpecular: {
         float* colour = keyword == kMaterialDiffuse ? material.diffuse : material.specular;
-        got = scanFloats(state.text, p, values, 3);
-        std::copy(values, values + got, colour);
+        std::copy(values, values + scanFloats(state.text, p, values, 3), colour);
         break;
     }
     case kBitmap:
-        readQuotedText(state, material.strBitmap, p, -1, at);
+        readQuotedText(state, material.strBitmap, p, at);
         break;
     case kMaterialName:
-        readQuotedText(state, material.strMaterialName, p, -1, at);
+        readQuotedText(state, material.strMaterialName, p, at);
         break;
     case kUTiling:
         material.uTiling = readFloat(state.text, p);
@@ -599,68 +517,37 @@ void readMaterialKeyword(AseReadState& state, Pass& pass, Keyword keyword, size_
     }
 }
 
-// A count keyword: the count is read into its field (a count that cannot be
-// read keeps the field's value) and a cleared array of that size replaces the
-// earlier one. A count the object's text could not back is taken as 0.
-void readObjectCount(AseReadState& state, int objectIndex, Keyword keyword, size_t at, size_t& p) {
-    t3DObject& object = state.model->objects[size_t(objectIndex)];
-    ObjectWork& work = state.work[size_t(objectIndex)];
-    int* count = keyword == kNumVertex  ? &object.vertexCount
-                 : keyword == kNumFaces ? &object.faceCount
-                                        : &object.texVertexCount;
-    scanInt(state.text, p, count);
-    size_t span = work.spanEnd - work.start;
-    if (*count < 0 || size_t(*count) > span / kBytesPerElement) {
-        state.problem(objectIndex, kStageCounts, kCountRefused, at,
-                      keywordText(keyword) +
-                          format(*count < 0 ? " %lld is negative, taken as 0"
-                                            : " %lld is more than the object's text could hold, "
-                                              "taken as 0",
-                                 *count));
-        *count = 0;
-    }
-    size_t n = size_t(*count);
-    if (keyword == kNumVertex) {
-        if (state.sideBySide && work.vertexLineSeen)
-            work.readAgain = true;
-        delete[] object.pVertices;
-        object.pVertices = new Vec3[n];
-        std::memset(static_cast<void*>(object.pVertices), 0, n * sizeof(Vec3));
-    } else if (keyword == kNumFaces) {
-        if (state.sideBySide && work.triangleLineSeen)
-            work.readAgain = true;
-        delete[] object.pTriangles;
-        object.pTriangles = new tTriangle[n]();
-    } else {
-        delete[] object.pTexVertices;
-        object.pTexVertices = new Vec2[n]();
-        // Usually one line per texture vertex follows.
-        if (work.texVertexLines.capacity() < n)
-            work.texVertexLines.reserve(n);
-    }
+int* countOf(t3DObject& object, int array) {
+    return array == kVertices    ? &object.vertexCount
+           : array == kTriangles ? &object.faceCount
+                                 : &object.texVertexCount;
 }
 
 // "outside 0..N-1", or why there is no such range.
 std::string outsideText(int count, Keyword countKeyword) {
+    char text[64];
     if (count > 0)
-        return format("outside 0..%lld", count - 1);
-    return std::string("but ") + keywordText(countKeyword) + " is 0";
+        std::snprintf(text, sizeof text, "outside 0..%d", count - 1);
+    else
+        std::snprintf(text, sizeof text, "but %s is 0", keywordText(countKeyword));
+    return text;
 }
 
-// Tells whether index names an element of an array of count elements, and
-// reports the line otherwise.
-bool elementExists(AseReadState& state, int objectIndex, const void* array, int count, int index,
-                   Keyword keyword, Keyword countKeyword, size_t at) {
-    if (!array) {
-        state.problem(objectIndex, kStageData, kNoArray, at,
-                      std::string(keywordText(keyword)) + " in an object without " +
-                          keywordText(countKeyword) + ", line skipped");
+// Tells whether index names an element of the array that keyword's lines fill,
+// and reports the line otherwise.
+bool elementExists(AseReadState& state, int objectIndex, const void* elements, int array, int index,
+                   Keyword keyword, size_t at) {
+    t3DObject& object = state.model->objects[size_t(objectIndex)];
+    Keyword countKeyword = Keyword(kNumVertex + array);
+    int count = *countOf(object, array);
+    if (!elements) {
+        problem(state, objectIndex, kNoArray, at, "%s in an object without %s, line skipped",
+                keywordText(keyword), keywordText(countKeyword));
         return false;
     }
     if (index < 0 || index >= count) {
-        state.problem(objectIndex, kStageData, kIndexOutside, at,
-                      std::string(keywordText(keyword)) + format(" index %lld ", index) +
-                          outsideText(count, countKeyword) + ", line skipped");
+        problem(state, objectIndex, kIndexOutside, at, "%s index %d %s, line skipped",
+                keywordText(keyword), index, outsideText(count, countKeyword).c_str());
         return false;
     }
     return true;
@@ -668,14 +555,13 @@ bool elementExists(AseReadState& state, int objectIndex, const void* array, int 
 
 void readVertex(AseReadState& state, int objectIndex, size_t at, size_t& p) {
     t3DObject& object = state.model->objects[size_t(objectIndex)];
-    state.work[size_t(objectIndex)].vertexLineSeen = true;
     int index = 0;
     scanInt(state.text, p, &index);
     float values[3];
     int got = scanFloats(state.text, p, values, 3);
-    if (!elementExists(state, objectIndex, object.pVertices, object.vertexCount, index, kMeshVertex,
-                       kNumVertex, at))
+    if (!elementExists(state, objectIndex, object.pVertices, kVertices, index, kMeshVertex, at))
         return;
+    state.objects[size_t(objectIndex)].stored[kVertices]++;
     // The file's second axis becomes the negated third, its third the second.
     Vec3& vertex = object.pVertices[index];
     if (got > 0)
@@ -686,116 +572,172 @@ void readVertex(AseReadState& state, int objectIndex, size_t at, size_t& p) {
         vertex.y = values[2];
 }
 
+// The texture vertex is scaled by the tiling of the object's material. A line
+// that leaves a coordinate unread scales its earlier value once more, as
+// reading in place does.
 void readTexVertex(AseReadState& state, int objectIndex, size_t at, size_t& p) {
-    TexVertexLine line = {0, 0, {0, 0}, at};
-    scanInt(state.text, p, &line.index);
-    line.parsed = scanFloats(state.text, p, line.value, 2);
-    state.work[size_t(objectIndex)].texVertexLines.push_back(line);
-}
-
-// Stores the texture vertices as their lines came, each line scaled by the
-// tiling of the object's material. A line that leaves a coordinate unread
-// scales its earlier value once more, as reading in place would.
-void storeTexVertices(AseReadState& state, int objectIndex) {
     t3DObject& object = state.model->objects[size_t(objectIndex)];
-    ObjectWork& work = state.work[size_t(objectIndex)];
-    for (const TexVertexLine& line : work.texVertexLines) {
-        if (!elementExists(state, objectIndex, object.pTexVertices, object.texVertexCount,
-                           line.index, kMeshTVert, kNumTVertex, line.at))
-            continue;
-        if (object.materialId < 0 || object.materialId >= int(state.model->materials.size())) {
-            state.problem(objectIndex, kStageData, kMaterialOutside, line.at,
-                          format("*MESH_TVERT scaled by material %lld, which the file does not "
-                                 "list (%lld materials), line skipped",
-                                 object.materialId, (long long)state.model->materials.size()));
-            continue;
-        }
-        const tMaterialInfo& material = state.model->materials[size_t(object.materialId)];
-        Vec2& texVertex = object.pTexVertices[line.index];
-        if (line.parsed > 0)
-            texVertex.u = line.value[0];
-        if (line.parsed > 1)
-            texVertex.v = line.value[1];
-        texVertex.u = texVertex.u * material.uTiling;
-        texVertex.v = texVertex.v * material.vTiling;
-        object.hasTexture = true;
+    int index = 0;
+    scanInt(state.text, p, &index);
+    float values[2];
+    int got = scanFloats(state.text, p, values, 2);
+    if (!elementExists(state, objectIndex, object.pTexVertices, kTexVertices, index, kMeshTVert,
+                       at))
+        return;
+    const std::vector<tMaterialInfo>& materials = state.model->materials;
+    if (object.materialId < 0 || object.materialId >= int(materials.size())) {
+        problem(state, objectIndex, kMaterialOutside, at,
+                "*MESH_TVERT scaled by material %d, which the file does not list (%zu materials), "
+                "line skipped",
+                object.materialId, materials.size());
+        return;
     }
-    work.texVertexLines.clear();
-    work.texVertexLines.shrink_to_fit();
+    state.objects[size_t(objectIndex)].stored[kTexVertices]++;
+    const tMaterialInfo& material = materials[size_t(object.materialId)];
+    Vec2& texVertex = object.pTexVertices[index];
+    if (got > 0)
+        texVertex.u = values[0];
+    if (got > 1)
+        texVertex.v = values[1];
+    texVertex.u = texVertex.u * material.uTiling;
+    texVertex.v = texVertex.v * material.vTiling;
+    object.hasTexture = true;
 }
 
+// "*MESH_FACE" (corners) or "*MESH_TFACE". A triangle naming an element its
+// object does not have is reported: the normals leave it out, and drawing
+// skips it.
 void readFace(AseReadState& state, int objectIndex, size_t at, size_t& p, bool corners) {
     t3DObject& object = state.model->objects[size_t(objectIndex)];
-    state.work[size_t(objectIndex)].triangleLineSeen = true;
     int index = scanIndex(state.text, p);
     int values[3];
     int got = corners ? scanCorners(state.text, p, values) : scanInts(state.text, p, values, 3);
-    if (!elementExists(state, objectIndex, object.pTriangles, object.faceCount, index,
-                       corners ? kMeshFace : kMeshTFace, kNumFaces, at))
+    if (!elementExists(state, objectIndex, object.pTriangles, kTriangles, index,
+                       corners ? kMeshFace : kMeshTFace, at))
         return;
     tTriangle& triangle = object.pTriangles[index];
-    std::copy(values, values + got, corners ? triangle.vertexIndex : triangle.texIndex);
+    int* target = corners ? triangle.vertexIndex : triangle.texIndex;
+    std::copy(values, values + got, target);
+    if (corners)
+        state.objects[size_t(objectIndex)].stored[kTriangles]++;
+    else if (!object.pTexVertices)
+        return;
+    int count = corners ? object.vertexCount : object.texVertexCount;
+    for (int k = 0; k < 3; k++) {
+        if (target[k] >= 0 && target[k] < count)
+            continue;
+        std::string outside = outsideText(count, corners ? kNumVertex : kNumTVertex);
+        if (corners)
+            problem(state, objectIndex, kCornerOutside, at,
+                    "triangle %d names vertex %d %s, left out of the normals", index, target[k],
+                    outside.c_str());
+        else
+            problem(state, objectIndex, kTexCornerOutside, at,
+                    "triangle %d names texture vertex %d %s", index, target[k], outside.c_str());
+        return;
+    }
 }
 
 // "*MATERIAL_REF": a float cut toward zero. One no int can hold is skipped.
 void readMaterialRef(AseReadState& state, int objectIndex, size_t at, size_t& p) {
     double value = readFloat(state.text, p);
-    if (value >= -2147483648.0 && value < 2147483648.0) {
+    if (value >= -2147483648.0 && value < 2147483648.0)
         state.model->objects[size_t(objectIndex)].materialId = int(value);
+    else
+        problem(state, objectIndex, kMaterialOutside, at,
+                "*MATERIAL_REF value names no material, line skipped");
+}
+
+// A count keyword: the count is read into its field; a count that cannot be
+// read keeps the field's value. The arrays are made once every count is known.
+void readCount(AseReadState& state, int objectIndex, Keyword keyword, size_t at, size_t& p) {
+    int array = keyword - kNumVertex;
+    scanInt(state.text, p, countOf(state.model->objects[size_t(objectIndex)], array));
+    state.objects[size_t(objectIndex)].countAt[array] = at;
+}
+
+// A new object starts behind the "*GEOMOBJECT" word at [begin, end); the
+// first sweep reads its counts and its material reference.
+void addObject(AseReadState& state, size_t begin, size_t end) {
+    if (!state.objects.empty())
+        state.objects.back().end = begin;
+    int index = int(state.objects.size());
+    state.objects.emplace_back();
+    state.objects.back().start = end;
+    state.model->objects.push_back(t3DObject());
+    size_t pos = state.text.skipBlanks(end);
+    state.passes.push_back({kCountsPass, kNone, index, pos, 0, 0, false});
+    state.passes.push_back({kDataPass, kMaterialRef, index, pos, 0, 0, false});
+}
+
+// A new material section starts behind the "*MATERIAL" word at [begin, end).
+// Sections beyond the material count, once it is known, need not be read.
+void addSection(AseReadState& state, size_t begin, size_t end) {
+    if (!state.sectionEnds.empty())
+        state.sectionEnds.back() = begin;
+    int index = int(state.sections.size());
+    if (state.materialCountAt != SIZE_MAX && index >= state.materialCount) {
+        state.sectionEnds.push_back(SIZE_MAX);
         return;
     }
-    state.problem(objectIndex, kStageData, kMaterialOutside, at,
-                  "*MATERIAL_REF value names no material, line skipped");
-}
-
-void readObjectKeyword(AseReadState& state, Pass& pass, Keyword keyword, size_t at, size_t& p) {
-    switch (keyword) {
-    case kMeshVertex:
-        readVertex(state, pass.item, at, p);
-        break;
-    case kMeshTVert:
-        readTexVertex(state, pass.item, at, p);
-        break;
-    case kMeshFace:
-        readFace(state, pass.item, at, p, true);
-        break;
-    case kMeshTFace:
-        readFace(state, pass.item, at, p, false);
-        break;
-    case kMaterialRef:
-        readMaterialRef(state, pass.item, at, p);
-        pass.done = true;
-        break;
-    default:
-        break;
-    }
-}
-
-bool isObjectDataKeyword(Keyword keyword) {
-    return keyword == kMeshVertex || keyword == kMeshTVert || keyword == kMeshFace ||
-           keyword == kMeshTFace || keyword == kMaterialRef;
+    state.sections.push_back(tMaterialInfo());
+    state.sectionEnds.push_back(SIZE_MAX);
+    state.passes.push_back({kMaterialPass, kNone, index, state.text.skipBlanks(end), 0, 0, false});
 }
 
 // The keywords a pass acts on; on any other word it throws the line away.
 uint32_t keywordsActedOn(const Pass& pass) {
-    auto bit = [](Keyword keyword) { return uint32_t(1) << keyword; };
+    auto bits = [](Keyword first, Keyword last) {
+        return (uint32_t(2) << last) - (uint32_t(1) << first);
+    };
     switch (pass.kind) {
     case kFindObjects:
-        return bit(kGeomObject);
+        return bits(kGeomObject, kGeomObject);
     case kFindMaterials:
-        return bit(kMaterial);
+        return bits(kMaterial, kMaterial);
     case kFindMaterialCount:
-        return bit(kMaterialCount);
+        return bits(kMaterialCount, kMaterialCount);
     case kMaterialPass:
-        return bit(kMaterial) | bit(kMaterialName) | bit(kMaterialDiffuse) |
-               bit(kMaterialSpecular) | bit(kBitmap) | bit(kUTiling) | bit(kVTiling);
+        return bits(kMaterial, kVTiling);
     case kCountsPass:
-        return bit(kGeomObject) | bit(kNumVertex) | bit(kNumFaces) | bit(kNumTVertex);
+        return bits(kGeomObject, kGeomObject) | bits(kNumVertex, kNumTVertex);
     case kDataPass:
-        return bit(kGeomObject) | bit(kMeshVertex) | bit(kMeshTVert) | bit(kMeshFace) |
-               bit(kMeshTFace) | bit(kMaterialRef);
+        return bits(kGeomObject, kGeomObject) | bits(kMeshVertex, kMaterialRef);
     }
     return 0;
+}
+
+// A data pass passes over the data keywords it does not want.
+uint32_t keywordsPassedOver(const Pass& pass) {
+    if (pass.kind != kDataPass)
+        return 0;
+    return ((uint32_t(2) << kMaterialRef) - (uint32_t(1) << kMeshVertex)) &
+           ~(uint32_t(1) << pass.wanted);
+}
+
+// A pass that passes over the keyword ending at end reads its first operand
+// as a word and throws the rest of the line away. Usually that lands it where
+// throwing the line away behind the keyword does: when the operands start
+// with no keyword and the line ends within the discard length. Then this is
+// that place (discarded: the line thrown away behind the keyword); otherwise
+// SIZE_MAX.
+size_t plainLineEnd(const Text& text, size_t end, size_t discarded) {
+    if (discarded < text.size && text.data[discarded - 1] != '\n')
+        return SIZE_MAX;
+    size_t q = end;
+    while (q < discarded && isBlank(text.data[q]) && text.data[q] != '\n')
+        q++;
+    return q < discarded && text.data[q] == '*' ? SIZE_MAX : discarded;
+}
+
+// Where the text of a pass's section or object ends: a pass still going
+// beyond it reads the text of others.
+size_t spanEnd(const AseReadState& state, const Pass& pass) {
+    if (pass.kind == kMaterialPass)
+        return state.sectionEnds[size_t(pass.item)];
+    if (pass.kind == kCountsPass || pass.kind == kDataPass)
+        return state.objects[size_t(pass.item)].end;
+    return SIZE_MAX;
 }
 
 // Where a pass that would read its next word at pos reads a word it acts
@@ -805,7 +747,7 @@ uint32_t keywordsActedOn(const Pass& pass) {
 size_t settle(const Text& text, size_t pos, uint32_t actedOn) {
     while (true) {
         bool lineStart = pos == 0 || text.data[pos - 1] == '\n';
-        while (pos < text.size && kBlanks.blank[text.data[pos]]) {
+        while (pos < text.size && isBlank(text.data[pos])) {
             lineStart = lineStart || text.data[pos] == '\n';
             pos++;
         }
@@ -818,55 +760,26 @@ size_t settle(const Text& text, size_t pos, uint32_t actedOn) {
     }
 }
 
-// Settling is the same for every pass on one word that acts on the same
-// keywords from the same place.
-struct SettleCache {
-    size_t from[4];
-    uint32_t actedOn[4];
-    size_t to[4];
-    int used = 0;
-
-    size_t settle(const Text& text, size_t pos, uint32_t acted) {
-        for (int i = 0; i < used; i++) {
-            if (from[i] == pos && actedOn[i] == acted)
-                return to[i];
-        }
-        size_t result = ::settle(text, pos, acted);
-        if (used < 4) {
-            from[used] = pos;
-            actedOn[used] = acted;
-            to[used++] = result;
-        }
-        return result;
-    }
-};
-
 // One step of one pass: the word [begin, end) with its keyword has been read.
-// discarded caches the position behind the rest of the line, shared by every
-// pass on this word that throws the line away.
+// discarded is the place behind the rest of the line, for the passes that
+// throw it away.
 void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, size_t end,
-              size_t& discarded, SettleCache& cache) {
-    const Text& text = state.text;
+              size_t discarded) {
     size_t p = end;
-    bool handled = false;
+    bool handled = pass.actedOn >> keyword & 1;
     switch (pass.kind) {
     case kFindObjects:
-        if (keyword == kGeomObject) {
-            state.objectStarts.push_back(end);
-            handled = true;
-        }
+        if (handled)
+            addObject(state, begin, end);
         break;
     case kFindMaterials:
-        if (keyword == kMaterial) {
-            state.materialStarts.push_back(end);
-            handled = true;
-        }
+        if (handled)
+            addSection(state, begin, end);
         break;
     case kFindMaterialCount:
-        if (keyword == kMaterialCount) {
-            state.materialCount = 0;
+        if (handled) {
             state.materialCountAt = begin;
-            scanInt(text, p, &state.materialCount);
+            scanInt(state.text, p, &state.materialCount);
             pass.done = true;
             return;
         }
@@ -876,53 +789,85 @@ void stepPass(AseReadState& state, Pass& pass, Keyword keyword, size_t begin, si
             pass.done = true;
             return;
         }
-        if (keyword >= kMaterialName && keyword <= kVTiling) {
-            readMaterialKeyword(state, pass, keyword, begin, p);
-            handled = true;
-        }
+        if (handled)
+            readMaterialKeyword(state, state.sections[size_t(pass.item)], keyword, begin, p);
         break;
     case kCountsPass:
-        if (keyword == kGeomObject) {
-            pass.done = true;
-            return;
-        }
-        if (keyword == kNumVertex || keyword == kNumFaces || keyword == kNumTVertex) {
-            readObjectCount(state, pass.item, keyword, begin, p);
-            handled = true;
-        }
-        break;
     case kDataPass:
         if (keyword == kGeomObject) {
             pass.done = true;
             return;
         }
-        if (isObjectDataKeyword(keyword)) {
-            // A data keyword that this pass does not want is passed over
-            // alone; its operands then come up as words of their own.
-            if (keyword == pass.wanted)
-                readObjectKeyword(state, pass, keyword, begin, p);
-            handled = true;
+        if (!handled) {
+            break;
+        } else if (pass.passesOver >> keyword & 1) {
+            // Nothing is read for it; its operands come up as words.
+            size_t lineEnd = plainLineEnd(state.text, end, discarded);
+            p = lineEnd != SIZE_MAX ? lineEnd : end;
+        } else if (keyword <= kNumTVertex) {
+            readCount(state, pass.item, keyword, begin, p);
+        } else if (keyword == kMeshVertex) {
+            readVertex(state, pass.item, begin, p);
+        } else if (keyword == kMeshTVert) {
+            readTexVertex(state, pass.item, begin, p);
+        } else if (keyword == kMeshFace || keyword == kMeshTFace) {
+            readFace(state, pass.item, begin, p, keyword == kMeshFace);
+        } else {
+            readMaterialRef(state, pass.item, begin, p);
+            pass.done = true;
+            return;
         }
         break;
     }
-    if (handled) {
-        pass.pos = cache.settle(text, p, pass.actedOn);
-        return;
-    }
-    if (discarded == SIZE_MAX)
-        discarded = text.discardLine(end);
-    pass.pos = cache.settle(text, discarded, pass.actedOn);
+    if (!handled)
+        p = discarded;
+    pass.pos = settle(state.text, p, pass.actedOn);
 }
 
-// Runs passes until each has met its end. passes must be in the order of
-// their starting positions; a pass joins when the sweep reaches its start.
-void runPasses(AseReadState& state, std::vector<Pass>& passes) {
+// After the steps on one word: passes that have read past their own text use
+// up the overlap budget, one for every such pass and one for every byte it
+// walked (walked: the bytes walked by those that stepped). Once it is spent,
+// every such pass ends there.
+void limitOverlaps(AseReadState& state, std::vector<Pass*>& active, size_t here, uint64_t walked) {
+    uint64_t work = walked;
+    for (const Pass* pass : active)
+        work += !pass->done && pass->pos > spanEnd(state, *pass);
+    if (work == 0)
+        return;
+    if (!state.overlapStopped && work > state.overlapLeft) {
+        state.overlapStopped = true;
+        problem(state, -1, kIncomplete, here,
+                "objects or materials of this file overlap (a line over %zu characters hides "
+                "where one begins), and reading them was cut short: the model may be incomplete",
+                kDiscardLength);
+    }
+    state.overlapLeft -= std::min(work, state.overlapLeft);
+    for (Pass* pass : active) {
+        if (state.overlapStopped && pass->pos > spanEnd(state, *pass))
+            pass->done = true;
+    }
+}
+
+// Runs the passes in state.passes, which are in the order of their starting
+// places, until each has met its end; a pass joins when the sweep reaches its
+// start. Steps may add passes behind the others.
+void sweep(AseReadState& state) {
     const Text& text = state.text;
-    for (Pass& pass : passes)
-        pass.pos = text.skipBlanks(pass.pos);
+    std::deque<Pass>& passes = state.passes;
     std::vector<Pass*> active;
-    size_t waiting = 0;
-    uint32_t actedOn = 0;
+    size_t joined = 0;
+    // What the passes act on, and what they all only pass over.
+    uint32_t actedOn = 0, passedOver = 0;
+    auto regroup = [&]() {
+        uint32_t reads = 0;
+        actedOn = passedOver = 0;
+        for (const Pass* pass : active) {
+            actedOn |= pass->actedOn;
+            passedOver |= pass->passesOver;
+            reads |= pass->actedOn & ~pass->passesOver;
+        }
+        passedOver &= ~reads;
+    };
     while (true) {
         size_t here = SIZE_MAX;
         bool together = true;
@@ -930,310 +875,219 @@ void runPasses(AseReadState& state, std::vector<Pass>& passes) {
             together = together && (here == SIZE_MAX || pass->pos == here);
             here = std::min(here, pass->pos);
         }
-        size_t next = waiting < passes.size() ? passes[waiting].pos : SIZE_MAX;
-        if (here == SIZE_MAX && next == SIZE_MAX)
-            return;
-        if (next <= here) {
-            here = next;
-            together = false;
-            while (waiting < passes.size() && passes[waiting].pos == here) {
-                passes[waiting].actedOn = keywordsActedOn(passes[waiting]);
-                actedOn |= passes[waiting].actedOn;
-                active.push_back(&passes[waiting++]);
-            }
+        while (joined < passes.size() && passes[joined].pos <= here) {
+            Pass& pass = passes[joined++];
+            together = together && (here == SIZE_MAX || pass.pos == here);
+            here = pass.pos;
+            pass.actedOn = keywordsActedOn(pass);
+            pass.passesOver = keywordsPassedOver(pass);
+            active.push_back(&pass);
+            regroup();
         }
+        if (here == SIZE_MAX)
+            return;
+        size_t next = joined < passes.size() ? passes[joined].pos : SIZE_MAX;
         if (here >= text.size) {
             for (Pass* pass : active)
-                pass->done = pass->done || pass->pos == here;
+                pass->done = true;
         } else {
             size_t end;
             Keyword keyword = readWord(text, here, &end);
-            if (together) {
-                // All passes stand on one word: lines that none of them acts
-                // on are passed over at once, until the next pass joins.
-                while (!(actedOn >> keyword & 1)) {
-                    here = text.skipBlanks(text.discardLine(end));
-                    if (here >= text.size || here >= next)
-                        break;
-                    keyword = readWord(text, here, &end);
-                }
+            size_t discarded = text.discardLine(end);
+            // All passes stand on one word: lines that none of them acts on,
+            // or that they all land behind alike, are passed over at once,
+            // until the next pass joins.
+            bool skipped = false;
+            while (together && (!(actedOn >> keyword & 1) ||
+                                (passedOver >> keyword & 1 &&
+                                 plainLineEnd(text, end, discarded) != SIZE_MAX))) {
+                skipped = true;
+                here = text.skipBlanks(discarded);
+                if (here >= text.size || here >= next)
+                    break;
+                keyword = readWord(text, here, &end);
+                discarded = text.discardLine(end);
+            }
+            if (skipped) {
                 for (Pass* pass : active)
                     pass->pos = here;
                 if (here >= text.size || here >= next)
                     continue;
             }
-            size_t discarded = SIZE_MAX;
-            SettleCache cache;
+            uint64_t walked = 0;
             for (Pass* pass : active) {
-                if (pass->pos == here)
-                    stepPass(state, *pass, keyword, here, end, discarded, cache);
+                if (pass->pos != here)
+                    continue;
+                stepPass(state, *pass, keyword, here, end, discarded);
+                if (pass->pos > spanEnd(state, *pass))
+                    walked += pass->pos - here;
             }
+            limitOverlaps(state, active, here, walked);
         }
         size_t before = active.size();
         active.erase(std::remove_if(active.begin(), active.end(),
                                     [](const Pass* pass) { return pass->done; }),
                      active.end());
-        if (active.size() != before) {
-            actedOn = 0;
-            for (const Pass* pass : active)
-                actedOn |= pass->actedOn;
-        }
+        if (active.size() != before)
+            regroup();
     }
 }
 
-const Keyword kDataKeywords[5] = {kMaterialRef, kMeshVertex, kMeshTVert, kMeshFace, kMeshTFace};
-
-void addObjectPasses(std::vector<Pass>& passes, int objectIndex, size_t start) {
-    passes.push_back({kCountsPass, kNone, objectIndex, start, false, 0});
-    for (Keyword wanted : kDataKeywords)
-        passes.push_back({kDataPass, wanted, objectIndex, start, false, 0});
-}
-
-// Reads one object the slow way, pass after pass: used when its lines came in
-// an order that the side-by-side sweep cannot follow.
-void readObjectAgain(AseReadState& state, int objectIndex) {
-    t3DObject& object = state.model->objects[size_t(objectIndex)];
-    delete[] object.pVertices;
-    delete[] object.pTriangles;
-    delete[] object.pTexVertices;
-    std::memset(static_cast<void*>(&object), 0, sizeof object);
-    ObjectWork& work = state.work[size_t(objectIndex)];
-    work.texVertexLines.clear();
-    state.problems.erase(
-        std::remove_if(state.problems.begin(), state.problems.end(),
-                       [&](const Problem& problem) { return problem.object == objectIndex; }),
-        state.problems.end());
-    std::vector<Pass> passes;
-    addObjectPasses(passes, objectIndex, work.start);
-    bool wasSideBySide = state.sideBySide;
-    state.sideBySide = false;
-    for (Pass& pass : passes) {
-        std::vector<Pass> single(1, pass);
-        runPasses(state, single);
+// Believes a count when the memory its records need fits in what is left of
+// the budget; otherwise reports it and takes 0.
+int believe(AseReadState& state, int object, int count, uint64_t recordBytes, const char* what,
+            size_t at, uint64_t& budget) {
+    if (count < 0) {
+        problem(state, object, kCountRefused, at, "%s %d is negative, taken as 0", what, count);
+        return 0;
     }
-    state.sideBySide = wasSideBySide;
-}
-
-// Where the last data line of keyword with this index stands in the object,
-// to point a message at; the object's first line when there is none.
-size_t findDataLine(const AseReadState& state, int objectIndex, Keyword keyword, int index) {
-    const Text& text = state.text;
-    const ObjectWork& work = state.work[size_t(objectIndex)];
-    const char* name = keywordText(keyword);
-    size_t length = std::strlen(name);
-    size_t found = work.start;
-    for (size_t p = work.start; p + length <= work.spanEnd;) {
-        const void* star = std::memchr(text.data + p, '*', work.spanEnd - p);
-        if (!star)
-            break;
-        p = size_t(static_cast<const unsigned char*>(star) - text.data);
-        size_t end = p + length;
-        if (end < text.size && std::memcmp(text.data + p, name, length) == 0 &&
-            kBlanks.blank[text.data[end]] && scanIndex(text, end) == index)
-            found = p;
-        p++;
+    if (uint64_t(count) * recordBytes > budget) {
+        problem(state, object, kCountRefused, at,
+                "%s %d is more than a file of this size may ask for, taken as 0", what, count);
+        return 0;
     }
-    return found;
+    budget -= uint64_t(count) * recordBytes;
+    return count;
 }
 
-// Triangles whose corners name elements the object does not have: they are
-// left out of the normals, and drawing must not follow them.
-void checkTriangles(AseReadState& state, int objectIndex) {
-    const t3DObject& object = state.model->objects[size_t(objectIndex)];
-    if (!object.pTriangles)
-        return;
-    // One corner triple of a triangle against its array; the first corner
-    // outside it is reported, with the data line while few were shown.
-    auto check = [&](int f, const int* corners, int count, Keyword dataKeyword,
-                     Keyword countKeyword, int kind, const char* what, const char* tail,
-                     int& reported) {
-        for (int k = 0; k < 3; k++) {
-            if (corners[k] >= 0 && corners[k] < count)
+template <typename T> T* clearedArray(int count) {
+    T* array = new T[size_t(count)];
+    std::memset(static_cast<void*>(array), 0, sizeof(T) * size_t(count));
+    return array;
+}
+
+// Between the sweeps: the materials the count asks for, then every object's
+// arrays in the order of the objects, with their final sizes.
+void makeArrays(AseReadState& state) {
+    tModel& model = *state.model;
+    uint64_t budget = allocationBudget(state.text.size);
+    int materialCount = believe(state, -1, state.materialCount, sizeof(tMaterialInfo),
+                                "*MATERIAL_COUNT", state.materialCountAt, budget);
+    int sections = int(state.sectionEnds.size());
+    if (materialCount > sections)
+        problem(state, -1, kIncomplete, state.materialCountAt,
+                "*MATERIAL_COUNT %d, but the file holds %d materials; the others are left empty",
+                materialCount, sections);
+    model.materialCount = materialCount;
+    state.sections.resize(size_t(materialCount), tMaterialInfo());
+    model.materials = std::move(state.sections);
+
+    // Vertices are counted with the normals they will get.
+    const uint64_t recordBytes[3] = {2 * sizeof(Vec3), sizeof(tTriangle), sizeof(Vec2)};
+    for (size_t i = 0; i < model.objects.size(); i++) {
+        t3DObject& object = model.objects[i];
+        const ObjectWork& work = state.objects[i];
+        for (int array = kVertices; array <= kTexVertices; array++) {
+            if (work.countAt[array] == SIZE_MAX)
                 continue;
-            size_t at = reported++ < kProblemsShown
-                            ? findDataLine(state, objectIndex, dataKeyword, f)
-                            : state.work[size_t(objectIndex)].start;
-            state.problem(objectIndex, kStageCheck, kind, at,
-                          format(what, f, corners[k]) + outsideText(count, countKeyword) + tail);
-            return;
+            int* count = countOf(object, array);
+            *count = believe(state, int(i), *count, recordBytes[array],
+                             keywordText(Keyword(kNumVertex + array)), work.countAt[array], budget);
+            if (array == kVertices)
+                object.pVertices = clearedArray<Vec3>(*count);
+            else if (array == kTriangles)
+                object.pTriangles = clearedArray<tTriangle>(*count);
+            else
+                object.pTexVertices = clearedArray<Vec2>(*count);
         }
-    };
-    int reported[2] = {0, 0};
-    for (int f = 0; f < object.faceCount; f++) {
-        const tTriangle& triangle = object.pTriangles[f];
-        check(f, triangle.vertexIndex, object.vertexCount, kMeshFace, kNumVertex, kCornerOutside,
-              "triangle %lld names vertex %lld ", ", left out of the normals", reported[0]);
-        if (object.hasTexture)
-            check(f, triangle.texIndex, object.texVertexCount, kMeshTFace, kNumTVertex,
-                  kTexCornerOutside, "triangle %lld names texture vertex %lld ", "", reported[1]);
+    }
+}
+
+// Objects whose counts promise more than their lines give: one line each,
+// at the end of the object's text, which for the last is where the file ends.
+void reportIncompleteObjects(AseReadState& state) {
+    static const char* const names[3] = {"vertices", "triangles", "texture vertices"};
+    for (size_t i = 0; i < state.objects.size(); i++) {
+        const ObjectWork& work = state.objects[i];
+        t3DObject& object = state.model->objects[i];
+        std::string missing;
+        for (int array = kVertices; array <= kTexVertices; array++) {
+            int count = *countOf(object, array);
+            if (work.stored[array] >= count)
+                continue;
+            missing += missing.empty() ? "" : ", ";
+            missing += std::to_string(work.stored[array]) + " of its " + std::to_string(count) +
+                       " " + names[array];
+        }
+        if (missing.empty())
+            continue;
+        // The last object's text ends where the file does.
+        if (i + 1 == state.objects.size())
+            problem(state, int(i), kIncomplete, state.text.size,
+                    "the text ends inside object %zu, with %s; the rest are left empty", i,
+                    missing.c_str());
+        else
+            problem(state, int(i), kIncomplete, work.end,
+                    "object %zu has only %s; the rest are left empty", i, missing.c_str());
     }
 }
 
 } // namespace
 
 void AseReader::readModel(AseReadState& state, tModel* model) {
-    const Text& text = state.text;
     state.model = model;
+    state.overlapLeft = overlapBudget(state.text.size);
+    // First sweep: objects and materials, the material count, each material,
+    // each object's counts and material reference.
+    for (PassKind finder : {kFindObjects, kFindMaterials, kFindMaterialCount})
+        state.passes.push_back({finder, kNone, 0, state.text.skipBlanks(0), 0, 0, false});
+    sweep(state);
+    model->objectCount = int(model->objects.size());
+    makeArrays(state);
 
-    // First sweep: where the objects and materials start, and the material
-    // count (countObjects, readMaterialCount and the search step of
-    // moveToObject and readMaterial).
-    std::vector<Pass> finders = {{kFindObjects, kNone, 0, 0, false, 0},
-                                 {kFindMaterials, kNone, 0, 0, false, 0},
-                                 {kFindMaterialCount, kNone, 0, 0, false, 0}};
-    runPasses(state, finders);
-
-    int objectCount = int(std::min<size_t>(state.objectStarts.size(), INT32_MAX));
-    int materialCount = state.materialCount;
-    size_t believable = state.materialStarts.size() + text.size / 16 + 8;
-    if (materialCount < 0 || size_t(materialCount) > believable) {
-        state.problem(-1, kStageModel, kCountRefused, state.materialCountAt,
-                      format(materialCount < 0 ? "*MATERIAL_COUNT %lld is negative, taken as 0"
-                                               : "*MATERIAL_COUNT %lld is more than the file "
-                                                 "could hold, taken as 0",
-                             materialCount));
-        materialCount = 0;
+    // Second sweep: every object's vertices, texture vertices and triangles.
+    state.passes.clear();
+    for (int i = 0; i < model->objectCount; i++) {
+        size_t start = state.text.skipBlanks(state.objects[size_t(i)].start);
+        for (Keyword wanted : {kMeshVertex, kMeshTVert, kMeshFace, kMeshTFace})
+            state.passes.push_back({kDataPass, wanted, i, start, 0, 0, false});
     }
-    model->objectCount = objectCount;
-    model->materialCount = materialCount;
-    tMaterialInfo newMaterial;
-    std::memset(static_cast<void*>(&newMaterial), 0, sizeof newMaterial);
-    model->materials.assign(size_t(materialCount), newMaterial);
-    t3DObject newObject;
-    std::memset(static_cast<void*>(&newObject), 0, sizeof newObject);
-    model->objects.assign(size_t(objectCount), newObject);
-
-    state.work.resize(size_t(objectCount));
-    for (int i = 0; i < objectCount; i++) {
-        ObjectWork& work = state.work[size_t(i)];
-        work.start = state.objectStarts[size_t(i)];
-        work.spanEnd = i + 1 < objectCount ? state.objectStarts[size_t(i) + 1] : text.size;
-    }
-
-    // Second sweep: every material's pass and every object's six passes.
-    std::vector<Pass> passes;
-    int materialsPresent =
-        int(std::min<size_t>(size_t(materialCount), state.materialStarts.size()));
-    size_t nextMaterial = 0;
-    auto addMaterialsBefore = [&](size_t limit) {
-        while (int(nextMaterial) < materialsPresent &&
-               state.materialStarts[nextMaterial] <= limit) {
-            passes.push_back({kMaterialPass, kNone, int(nextMaterial),
-                              state.materialStarts[nextMaterial], false, 0});
-            nextMaterial++;
-        }
-    };
-    for (int i = 0; i < objectCount; i++) {
-        addMaterialsBefore(state.work[size_t(i)].start);
-        addObjectPasses(passes, i, state.work[size_t(i)].start);
-    }
-    addMaterialsBefore(SIZE_MAX);
-    state.sideBySide = true;
-    runPasses(state, passes);
-    state.sideBySide = false;
-
-    for (int i = 0; i < objectCount; i++) {
-        if (state.work[size_t(i)].readAgain)
-            readObjectAgain(state, i);
-        storeTexVertices(state, i);
-        checkTriangles(state, i);
-    }
+    sweep(state);
+    reportIncompleteObjects(state);
 }
 
 void AseReader::reportProblems(AseReadState& state) {
-    std::vector<Problem>& found = state.problems;
-    std::stable_sort(found.begin(), found.end(), [](const Problem& a, const Problem& b) {
-        if (a.object != b.object)
-            return a.object < b.object;
-        return a.stage < b.stage;
-    });
-    // Keep a few of each kind per object; count the rest.
-    std::vector<Problem> shown;
-    for (size_t i = 0; i < found.size();) {
-        int object = found[i].object;
-        int seen[kProblemKinds] = {};
-        size_t j = i;
-        for (; j < found.size() && found[j].object == object; j++) {
-            if (seen[found[j].kind]++ < kProblemsShown)
-                shown.push_back(found[j]);
-        }
-        for (int kind = 0; kind < kProblemKinds; kind++) {
-            if (seen[kind] > kProblemsShown) {
-                Problem tail = {object, kStageCheck, kind, SIZE_MAX, ""};
-                tail.text =
-                    format("%lld further problems like the one above", seen[kind] - kProblemsShown);
-                if (object >= 0)
-                    tail.text += format(" in object %lld", object);
-                tail.text += " not shown";
-                // Placed right behind the last shown one of its kind.
-                size_t place = shown.size();
-                for (size_t k = shown.size(); k-- > 0;) {
-                    if (shown[k].object == object && shown[k].kind == kind) {
-                        place = k + 1;
-                        break;
-                    }
-                }
-                shown.insert(shown.begin() + long(place), tail);
-            }
-        }
-        i = j;
+    std::vector<Problem>& shown = state.problems;
+    if (shown.empty())
+        return;
+    std::stable_sort(shown.begin(), shown.end(),
+                     [](const Problem& a, const Problem& b) { return a.at < b.at; });
+    // Line numbers from the starts of the lines.
+    const Text& text = state.text;
+    std::vector<size_t> lineStarts(1, 0);
+    for (size_t p = 0; p < text.size;) {
+        const void* lineBreak = std::memchr(text.data + p, '\n', text.size - p);
+        if (!lineBreak)
+            break;
+        p = size_t(static_cast<const unsigned char*>(lineBreak) - text.data) + 1;
+        lineStarts.push_back(p);
     }
-    // Line numbers: one walk over the text, in the order of the offsets.
-    std::vector<size_t> order(shown.size());
-    for (size_t i = 0; i < order.size(); i++)
-        order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) { return shown[a].at < shown[b].at; });
-    std::vector<long long> lines(shown.size());
-    size_t counted = 0;
-    long long line = 1;
-    for (size_t i : order) {
-        size_t at = std::min(shown[i].at, state.text.size);
-        while (counted < at) {
-            const void* lineBreak = std::memchr(state.text.data + counted, '\n', at - counted);
-            if (!lineBreak) {
-                counted = at;
-                break;
-            }
-            line++;
-            counted = size_t(static_cast<const unsigned char*>(lineBreak) - state.text.data) + 1;
+    for (Problem& p : shown) {
+        std::string where = ": ";
+        if (p.hidden) {
+            int* count =
+                p.object < 0 ? state.modelProblems : state.objects[size_t(p.object)].problems;
+            p.text = std::to_string(count[p.kind] - kProblemsShown) +
+                     " further problems like the one above";
+            if (p.object >= 0)
+                p.text += " in object " + std::to_string(p.object);
+            p.text += " not shown";
+        } else {
+            // A problem at the very end of a text that ends in a line break
+            // is on the last line, not on the empty one after it.
+            size_t at = std::min(p.at, text.size);
+            if (at == text.size && at > 0 && text.data[at - 1] == '\n')
+                at--;
+            size_t line = size_t(std::upper_bound(lineStarts.begin(), lineStarts.end(), at) -
+                                 lineStarts.begin());
+            where = ":" + std::to_string(line) + ": ";
         }
-        lines[i] = line;
-    }
-    for (size_t i = 0; i < shown.size(); i++) {
-        // A count of problems not shown stands for no one line.
-        std::string where = shown[i].at == SIZE_MAX ? ": " : format(":%lld: ", lines[i]);
-        std::string message = state.name + where + shown[i].text;
+        std::string message = state.name + where + p.text;
         if (printProblems)
             std::printf("%s\n", message.c_str());
         problems.push_back(message);
     }
 }
-
-namespace {
-
-// A UTF-16 text (by its byte order mark) is read as its UTF-8 equivalent; a
-// UTF-8 byte order mark is skipped.
-bool needsConversion(const unsigned char* data, size_t size, bool* bigEndian) {
-    if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
-        *bigEndian = false;
-        return true;
-    }
-    if (size >= 2 && data[0] == 0xFE && data[1] == 0xFF) {
-        *bigEndian = true;
-        return true;
-    }
-    return false;
-}
-
-void skipUtf8Mark(const unsigned char*& data, size_t& size) {
-    if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
-        data += 3;
-        size -= 3;
-    }
-}
-
-} // namespace
 
 bool AseReader::readModelFromMemory(tModel* model, const char* data, size_t size,
                                     const char* name) {
@@ -1243,14 +1097,19 @@ bool AseReader::readModelFromMemory(tModel* model, const char* data, size_t size
     AseReadState state;
     state.name = name ? name : "";
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    // A UTF-16 text (by its byte order mark) is read as its UTF-8 equivalent;
+    // a UTF-8 byte order mark is skipped.
     std::string converted;
-    bool bigEndian = false;
-    if (needsConversion(bytes, size, &bigEndian)) {
-        converted = utf16ToUtf8(bytes + 2, size - 2, bigEndian);
+    if (size >= 2 &&
+        ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+        converted = utf16ToUtf8(bytes + 2, size - 2, bytes[0] == 0xFE);
         bytes = reinterpret_cast<const unsigned char*>(converted.data());
         size = converted.size();
     }
-    skipUtf8Mark(bytes, size);
+    if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        bytes += 3;
+        size -= 3;
+    }
     state.text.data = bytes;
     state.text.size = size;
     // A model read before is replaced.
@@ -1272,25 +1131,14 @@ bool AseReader::loadModel(tModel* model, const char* path) {
         std::printf("%s", strMessage);
         return false;
     }
-    const unsigned char* bytes = file.data;
-    size_t size = file.size;
 #ifdef MADV_POPULATE_READ
     // Every page is read: mapping them all at once is cheaper than one fault
     // per page.
-    if (size > 0)
-        madvise(const_cast<unsigned char*>(bytes), size, MADV_POPULATE_READ);
+    if (file.size > 0)
+        madvise(const_cast<unsigned char*>(file.data), file.size, MADV_POPULATE_READ);
 #endif
-    std::string converted;
-    bool bigEndian = false;
-    if (needsConversion(bytes, size, &bigEndian)) {
-        // The copy is all that is needed from here on.
-        converted = utf16ToUtf8(bytes + 2, size - 2, bigEndian);
-        unmapFile(&file);
-        readModelFromMemory(model, converted.data(), converted.size(), path);
-    } else {
-        readModelFromMemory(model, reinterpret_cast<const char*>(bytes), size, path);
-        unmapFile(&file);
-    }
+    readModelFromMemory(model, reinterpret_cast<const char*>(file.data), file.size, path);
+    unmapFile(&file);
     if (textureMaker) {
         for (int i = 0; i < model->materialCount && i < int(model->materials.size()); i++) {
             tMaterialInfo& material = model->materials[size_t(i)];

@@ -9,11 +9,21 @@
 
 namespace {
 
-constexpr long kBytesPerElement = 8;
+// What a file may make the reader allocate: the same budget as the reader's.
+unsigned long long budgetFor(size_t size) {
+    return std::min(1048576ull + 65536ull * size, 1073741824ull + 4ull * size);
+}
+
+// A count that is negative or needs more than the budget left is taken as 0.
+int believe(int count, unsigned long long recordBytes, unsigned long long& budget) {
+    if (count < 0 || (unsigned long long)count * recordBytes > budget)
+        return 0;
+    budget -= (unsigned long long)count * recordBytes;
+    return count;
+}
 
 struct PlainReader {
     FILE* pFile = nullptr;
-    long size = 0;
     char strWord[kTextSize];
 
     // "%s" into the word buffer; a longer word is cut and its rest consumed.
@@ -64,18 +74,6 @@ struct PlainReader {
         int count = 0;
         while (readWord()) {
             if (is("*GEOMOBJECT"))
-                count++;
-            else
-                discardLine();
-        }
-        return count;
-    }
-
-    int countMaterialSections() {
-        std::rewind(pFile);
-        int count = 0;
-        while (readWord()) {
-            if (is("*MATERIAL"))
                 count++;
             else
                 discardLine();
@@ -148,42 +146,27 @@ struct PlainReader {
         }
     }
 
-    long objectSpan(int n) {
-        moveToObject(n + 1);
-        long end = std::ftell(pFile);
-        moveToObject(n);
-        return end - std::ftell(pFile);
-    }
-
-    void readObjectCounts(t3DObject& object, int n) {
-        long span = objectSpan(n);
+    // The counts of object n, each keyword read over the last; which of them
+    // the object has is noted in seen.
+    void readObjectCounts(t3DObject& object, int n, bool seen[3]) {
         moveToObject(n);
         while (readWord()) {
             if (is("*GEOMOBJECT"))
                 break;
-            int* count = is("*MESH_NUMVERTEX")    ? &object.vertexCount
-                         : is("*MESH_NUMFACES")   ? &object.faceCount
-                         : is("*MESH_NUMTVERTEX") ? &object.texVertexCount
-                                                  : nullptr;
-            if (!count) {
+            int which = is("*MESH_NUMVERTEX")    ? 0
+                        : is("*MESH_NUMFACES")   ? 1
+                        : is("*MESH_NUMTVERTEX") ? 2
+                                                 : -1;
+            if (which < 0) {
                 discardLine();
                 continue;
             }
+            int* count = which == 0   ? &object.vertexCount
+                         : which == 1 ? &object.faceCount
+                                      : &object.texVertexCount;
             if (std::fscanf(pFile, "%d", count) < 1) {
             }
-            if (*count < 0 || *count > span / kBytesPerElement)
-                *count = 0;
-            if (count == &object.vertexCount) {
-                delete[] object.pVertices;
-                object.pVertices = new Vec3[size_t(*count)];
-                std::memset(static_cast<void*>(object.pVertices), 0, sizeof(Vec3) * size_t(*count));
-            } else if (count == &object.faceCount) {
-                delete[] object.pTriangles;
-                object.pTriangles = new tTriangle[size_t(*count)]();
-            } else {
-                delete[] object.pTexVertices;
-                object.pTexVertices = new Vec2[size_t(*count)]();
-            }
+            seen[which] = true;
         }
     }
 
@@ -297,13 +280,10 @@ void referenceReadModel(tModel* model, const char* data, size_t size) {
     reader.pFile = std::tmpfile();
     if (size > 0 && std::fwrite(data, 1, size, reader.pFile) != size)
         return;
-    reader.size = long(size);
 
+    unsigned long long budget = budgetFor(size);
     model->objectCount = reader.countObjects();
-    int materialCount = reader.readMaterialCount();
-    long believable = reader.countMaterialSections() + long(size) / 16 + 8;
-    if (materialCount < 0 || materialCount > believable)
-        materialCount = 0;
+    int materialCount = believe(reader.readMaterialCount(), sizeof(tMaterialInfo), budget);
     model->materialCount = materialCount;
     for (int i = 0; i < materialCount; i++) {
         tMaterialInfo newMaterial;
@@ -316,7 +296,23 @@ void referenceReadModel(tModel* model, const char* data, size_t size) {
         std::memset(static_cast<void*>(&newObject), 0, sizeof newObject);
         model->objects.push_back(newObject);
         t3DObject& object = model->objects[size_t(i)];
-        reader.readObjectCounts(object, i + 1);
+        bool seen[3] = {false, false, false};
+        reader.readObjectCounts(object, i + 1, seen);
+        // The arrays get their final sizes, vertices counted with their normals.
+        if (seen[0]) {
+            object.vertexCount = believe(object.vertexCount, 2 * sizeof(Vec3), budget);
+            object.pVertices = new Vec3[size_t(object.vertexCount)];
+            std::memset(static_cast<void*>(object.pVertices), 0,
+                        sizeof(Vec3) * size_t(object.vertexCount));
+        }
+        if (seen[1]) {
+            object.faceCount = believe(object.faceCount, sizeof(tTriangle), budget);
+            object.pTriangles = new tTriangle[size_t(object.faceCount)]();
+        }
+        if (seen[2]) {
+            object.texVertexCount = believe(object.texVertexCount, sizeof(Vec2), budget);
+            object.pTexVertices = new Vec2[size_t(object.texVertexCount)]();
+        }
         for (const char* wanted :
              {"*MATERIAL_REF", "*MESH_VERTEX", "*MESH_TVERT", "*MESH_FACE", "*MESH_TFACE"})
             reader.readObjectKeyword(*model, object, wanted, i + 1);

@@ -256,12 +256,31 @@ TEST(AseReader, NumbersConvertLikeTheCLibrary) {
 
 // ---------------------------------------------------------------- bad input
 
-// Every bad line is skipped or refused with one "FILE:LINE: what" message.
+// Objects whose first line hides "*GEOMOBJECT" beyond the 99 characters that
+// a data pass throws away behind a number: every object's data passes would
+// run through all the later objects.
+std::string overlappingObjects(int count) {
+    std::string text = "*MATERIAL_COUNT 1\n*MATERIAL\n*UVW_U_TILING 1\n*UVW_V_TILING 1\n";
+    for (int i = 0; i < count; i++)
+        text += "*MESH_VERTEX 0 1 2 3" + std::string(85, ' ') +
+                "xxxxxx*GEOMOBJECT {\n"
+                "*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n*MESH_NUMTVERTEX 1\n*MESH_VERTEX 0 0 0 " +
+                std::to_string(i) +
+                "\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n"
+                "*MESH_TVERT 0 1 1 0\n*MESH_FACE 0: A: 0 B: 1 C: 2\n*MESH_TFACE 0 0 0 0\n"
+                "*MATERIAL_REF 0\n";
+    return text;
+}
+
+// Every bad line is skipped or refused with one "FILE:LINE: what" message;
+// damaged files keep what they hold.
 TEST(AseReaderBadInput, SkippedWithFileAndLine) {
     std::string longName(400, 'n');
     std::string repeated = "*GEOMOBJECT\n*MESH_NUMVERTEX 1\n";
     for (int i = 0; i < 10; i++)
         repeated += "*MESH_VERTEX 5 1 2 3\n";
+    std::string small = kSmallModel;
+    std::string cutOff = small.substr(0, small.find("\t\t\t*MESH_VERTEX    3"));
     struct Case {
         std::string text;
         std::vector<std::string> problems;
@@ -291,9 +310,21 @@ TEST(AseReaderBadInput, SkippedWithFileAndLine) {
          {":3: quoted text of 401 characters cut to 254"}},
         // Repeated problems are counted, not listed.
         {repeated, {":3: *MESH_VERTEX index 5", ":5: *MESH_VERTEX index 5"}},
+        // A file cut off keeps what it holds, with one line about the rest.
+        {cutOff,
+         {":27: the text ends inside object 0, with 3 of its 4 vertices, 0 of its 2 "
+          "triangles; the rest are left empty"}},
+        // Materials announced but missing are empty; two billion vertices
+        // announced by a tiny file are not believed.
+        {"*MATERIAL_COUNT 60\n*MATERIAL 0 {\n*BITMAP \"a.bmp\"\n}\n*GEOMOBJECT\n"
+         "*MESH_NUMVERTEX 2000000000\n",
+         {":1: *MATERIAL_COUNT 60, but the file holds 1 materials",
+          ":6: *MESH_NUMVERTEX 2000000000 is more than a file of this size may ask for"}},
+        // Overlapping objects are read as far as a budget of work allows.
+        {overlappingObjects(100), {"objects or materials of this file overlap"}},
     };
-    Loaded l[5];
-    for (int i = 0; i < 5; i++) {
+    Loaded l[8];
+    for (int i = 0; i < 8; i++) {
         load(l[i], cases[i].text, "data\\robot.ase");
         std::string problems = problemsOf(l[i]);
         for (const std::string& p : cases[i].problems)
@@ -310,8 +341,20 @@ TEST(AseReaderBadInput, SkippedWithFileAndLine) {
     EXPECT_FALSE(l[2].object().hasTexture);
     EXPECT_EQ(l[2].object().pTexVertices[0].u, 0.0f);
     EXPECT_EQ(std::strlen(l[3].material().strMaterialName), 253u);
-    ASSERT_EQ(l[4].reader.problems.size(), 4u) << problemsOf(l[4]);
+    ASSERT_EQ(l[4].reader.problems.size(), 5u) << problemsOf(l[4]);
     EXPECT_NE(l[4].reader.problems[3].find("7 further problems"), std::string::npos);
+    EXPECT_NE(l[4].reader.problems[4].find(":12: the text ends inside object 0, with 0 of its 1"),
+              std::string::npos);
+    expectVec(l[5].object().pVertices[2], 0, 0, -1);
+    EXPECT_EQ(l[5].model.materials.size(), 2u);
+    EXPECT_STREQ(l[6].material().strBitmap, "a.bmp");
+    EXPECT_EQ(Ints({l[6].model.materialCount, int(l[6].model.materials.size()),
+                    l[6].material(59).strBitmap[0], l[6].object().vertexCount}),
+              Ints({60, 60, 0, 0}));
+    // Each overlapping object still holds its own lines.
+    ASSERT_EQ(l[7].model.objectCount, 100);
+    EXPECT_EQ(l[7].object(99).pVertices[0].y, 99.0f);
+    EXPECT_EQ(l[7].object(99).pTexVertices[0].u, 1.0f);
 }
 
 // ---------------------------------------------------------------- files
