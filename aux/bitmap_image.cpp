@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -19,13 +17,10 @@ const char* const kConversionError = "Image file conversion error.";
 bool messagesOn = true;
 
 // No decoded picture may be bigger than this; larger headers are refused
-// before anything is allocated.
+// before anything is allocated. Run-length data can describe a picture of
+// any size in a few bytes (an end of bitmap leaves the rest black), so this
+// cap is also what bounds such a file's cost.
 const uint64_t kMaxPixelBytes = uint64_t(1) << 30;
-
-// Run-length data can describe many pixels in few bytes (an end of bitmap
-// leaves the rest black), so its picture is limited by the data it has.
-const uint64_t kRunLengthPixelsPerByte = 1024;
-const uint64_t kRunLengthMinPixels = uint64_t(1) << 20;
 
 const uint32_t kRgb = 0;
 const uint32_t kRle8 = 1;
@@ -55,16 +50,7 @@ uint32_t le32(const unsigned char* p) {
 }
 
 uint16_t colorsForDepth(uint16_t bitCount) {
-    switch (bitCount) {
-    case 1:
-        return 2;
-    case 4:
-        return 16;
-    case 8:
-        return 256;
-    default:
-        return 0;
-    }
+    return bitCount == 1 ? 2 : bitCount == 4 ? 16 : bitCount == 8 ? 256 : 0;
 }
 
 // The colour table as red, green, blue; indices the table does not reach
@@ -80,12 +66,8 @@ void readPalette(const unsigned char* data, const BitmapLayout& layout, Palette*
     int count = layout.colorTableLength < 256 ? layout.colorTableLength : 256;
     const unsigned char* entry = data + layout.colorTableOffset;
     for (int i = 0; i < count; ++i, entry += layout.colorEntrySize) {
-        palette->rgb[i][0] = entry[2];
-        palette->rgb[i][1] = entry[1];
-        palette->rgb[i][2] = entry[0];
-    }
-    for (int i = 0; i < 256; ++i) {
-        unsigned char bytes[4] = {palette->rgb[i][0], palette->rgb[i][1], palette->rgb[i][2], 0};
+        unsigned char bytes[4] = {entry[2], entry[1], entry[0], 0};
+        memcpy(palette->rgb[i], bytes, 3);
         memcpy(&palette->packed[i], bytes, 4);
     }
 }
@@ -127,9 +109,7 @@ bool makeChannel(uint32_t mask, int pixelBits, Channel* channel) {
     int bits = 0;
     while (bits < 32 && ((run >> bits) & 1))
         ++bits;
-    channel->mask = mask;
-    channel->shift = shift;
-    channel->bits = bits;
+    *channel = Channel{mask, shift, bits};
     return true;
 }
 
@@ -175,25 +155,12 @@ void row24(const unsigned char* src, int width, unsigned char* out) {
     }
 }
 
-void row32(const unsigned char* src, int width, unsigned char* out) {
-    for (int x = 0; x < width; ++x, src += 4, out += 3) {
-        out[0] = src[2];
-        out[1] = src[1];
-        out[2] = src[0];
-    }
-}
-
+// 16- and 32-bit pixels, each channel taken out by its mask.
 void rowMasked(const unsigned char* src, int width, int bitCount, const Channel* rgb,
                unsigned char* out) {
-    for (int x = 0; x < width; ++x, out += 3) {
-        uint32_t pixel;
-        if (bitCount == 16) {
-            pixel = le16(src);
-            src += 2;
-        } else {
-            pixel = le32(src);
-            src += 4;
-        }
+    int step = bitCount / 8;
+    for (int x = 0; x < width; ++x, src += step, out += 3) {
+        uint32_t pixel = step == 2 ? le16(src) : le32(src);
         out[0] = rgb[0].of(pixel);
         out[1] = rgb[1].of(pixel);
         out[2] = rgb[2].of(pixel);
@@ -208,12 +175,6 @@ bool decodeRunLength(const unsigned char* data, size_t size, int width, int heig
     size_t pos = 0;
     int64_t x = 0;
     int64_t y = 0;
-    auto index = [fourBit](const unsigned char* bytes, int k) -> unsigned {
-        if (!fourBit)
-            return bytes[k];
-        unsigned b = bytes[k / 2];
-        return (k & 1) ? (b & 15) : (b >> 4);
-    };
     auto put = [&](unsigned colour) {
         if (x < width && y < height)
             memcpy(out + (size_t(y) * size_t(width) + size_t(x)) * 3, palette.rgb[colour], 3);
@@ -227,16 +188,10 @@ bool decodeRunLength(const unsigned char* data, size_t size, int width, int heig
         pos += 2;
         if (count > 0) {
             // An encoded run repeats one index (or, at 4 bits, two in turn).
-            unsigned pair[2] = {value, value};
-            if (fourBit) {
-                pair[0] = value >> 4;
-                pair[1] = value & 15;
-            }
+            unsigned pair[2] = {fourBit ? value >> 4 : value, fourBit ? value & 15 : value};
             for (unsigned k = 0; k < count && x < width; ++k)
                 put(pair[k & 1]);
-            continue;
-        }
-        if (value == 0) {
+        } else if (value == 0) {
             x = 0;
             ++y;
         } else if (value == 1) {
@@ -255,7 +210,7 @@ bool decodeRunLength(const unsigned char* data, size_t size, int width, int heig
                 return false;
             const unsigned char* run = data + pos;
             for (unsigned k = 0; k < value && x < width; ++k)
-                put(index(run, int(k)));
+                put(fourBit ? (run[k / 2] >> (k & 1 ? 0 : 4)) & 15 : run[k]);
             pos += bytes;
             if ((bytes & 1) && pos < size)
                 ++pos;
@@ -264,205 +219,21 @@ bool decodeRunLength(const unsigned char* data, size_t size, int width, int heig
     return true;
 }
 
-// Gives the pages of a mapped file that have been read back to the system,
-// so that a large file's pages do not stay resident beside the picture while
-// it is converted. The file is only read, so the pages come back from the
-// file should they be touched again.
-void releaseMappedPages(const unsigned char* data, size_t upTo) {
-    static const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    size_t length = upTo / page * page;
-    if (length > 0)
-        madvise(const_cast<unsigned char*>(data), length, MADV_DONTNEED);
-}
-
-// Validates the picture against what the decoder handles and the bytes the
-// file has, allocates the pixel block and converts. Null with the message on
-// failure. With mapped set, data is a whole read-only file mapping whose read
-// pages may be released as the conversion goes.
-RgbImage* convert(const unsigned char* data, size_t size, const BitmapLayout& layout, bool mapped,
-                  const char** message) {
-    int64_t width = layout.width;
-    int64_t height = layout.height;
-    bool topDown = height < 0;
-    if (topDown)
-        height = -height;
-    if (width <= 0 || height <= 0) {
-        *message = kConversionError;
-        return nullptr;
-    }
-    uint64_t pixelBytes = uint64_t(width) * uint64_t(height) * 3;
-    if (pixelBytes > kMaxPixelBytes) {
-        *message = kOutOfMemory;
-        return nullptr;
-    }
-
-    int bitCount = layout.bitCount;
-    uint32_t compression = layout.compression;
-    bool runLength = compression == kRle8 || compression == kRle4;
-    bool supported = false;
-    switch (bitCount) {
-    case 1:
-        supported = compression == kRgb;
-        break;
-    case 4:
-        supported = compression == kRgb || compression == kRle4;
-        break;
-    case 8:
-        supported = compression == kRgb || compression == kRle8;
-        break;
-    case 16:
-    case 32:
-        supported = compression == kRgb || (compression == kBitFields && layout.hasMasks);
-        break;
-    case 24:
-        supported = compression == kRgb;
-        break;
-    }
-    // Run-length data is always stored from the bottom row up.
-    if (!supported || (runLength && topDown)) {
-        *message = kConversionError;
-        return nullptr;
-    }
-    Channel channels[3];
-    if (bitCount == 16 || bitCount == 32) {
-        // Without masks a 16-bit pixel is 5-5-5 and a 32-bit one blue,
-        // green, red and a byte that is ignored.
-        uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-        if (bitCount == 32)
-            masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
-        if (compression == kBitFields)
-            memcpy(masks, layout.masks, sizeof masks);
-        for (int c = 0; c < 3; ++c) {
-            if (!makeChannel(masks[c], bitCount, &channels[c])) {
-                *message = kConversionError;
-                return nullptr;
-            }
-        }
-    }
-
-    uint64_t stride = (uint64_t(bitCount) * uint64_t(width) + 31) / 32 * 4;
-    uint64_t offset = layout.pixelOffset;
-    if (runLength) {
-        if (offset >= size) {
-            *message = kConversionError;
-            return nullptr;
-        }
-        uint64_t available = size - offset;
-        uint64_t limit = available * kRunLengthPixelsPerByte;
-        if (limit < kRunLengthMinPixels)
-            limit = kRunLengthMinPixels;
-        if (uint64_t(width) * uint64_t(height) > limit) {
-            *message = kConversionError;
-            return nullptr;
-        }
-    } else if (!fits(offset, stride * uint64_t(height), size)) {
-        *message = kConversionError;
-        return nullptr;
-    }
-
-    Palette palette;
-    if (bitCount <= 8)
-        readPalette(data, layout, &palette);
-
-    // Run-length data may skip pixels, which stay black; every other kind
-    // writes every byte.
-    unsigned char* pixels = static_cast<unsigned char*>(runLength ? calloc(size_t(pixelBytes), 1)
-                                                                  : malloc(size_t(pixelBytes)));
-    if (!pixels) {
-        *message = kOutOfMemory;
-        return nullptr;
-    }
-
-    int w = int(width);
-    int h = int(height);
-    if (runLength) {
-        if (!decodeRunLength(data + offset, size - size_t(offset), w, h, compression == kRle4,
-                             palette, pixels)) {
-            free(pixels);
-            *message = kConversionError;
-            return nullptr;
-        }
-    } else {
-        size_t rowBytes = size_t(width) * 3;
-        const size_t releaseStep = size_t(1) << 20;
-        size_t released = 0;
-        for (int i = 0; i < h; ++i) {
-            const unsigned char* src = data + offset + size_t(stride) * size_t(i);
-            // Rows keep the file's order; a top-down file is turned so that
-            // its bottom row comes first like in every other file.
-            unsigned char* out = pixels + rowBytes * size_t(topDown ? h - 1 - i : i);
-            switch (bitCount) {
-            case 1:
-            case 4:
-            case 8:
-                rowIndexed(src, w, bitCount, palette, out);
-                break;
-            case 24:
-                row24(src, w, out);
-                break;
-            case 32:
-                if (compression == kRgb)
-                    row32(src, w, out);
-                else
-                    rowMasked(src, w, bitCount, channels, out);
-                break;
-            default:
-                rowMasked(src, w, bitCount, channels, out);
-                break;
-            }
-            size_t read = size_t(src - data) + size_t(stride);
-            if (mapped && read - released >= releaseStep) {
-                releaseMappedPages(data, read);
-                released = read;
-            }
-        }
-    }
-
-    RgbImage* image = static_cast<RgbImage*>(malloc(sizeof(RgbImage)));
-    if (!image) {
-        free(pixels);
-        *message = kOutOfMemory;
-        return nullptr;
-    }
-    image->width = w;
-    image->height = h;
-    image->pixels = pixels;
-    return image;
-}
-
-// Appends one code point as UTF-8.
-void appendUtf8(std::string* out, uint32_t c) {
-    if (c < 0x80) {
-        out->push_back(char(c));
-    } else if (c < 0x800) {
-        out->push_back(char(0xC0 | c >> 6));
-        out->push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out->push_back(char(0xE0 | c >> 12));
-        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(char(0x80 | (c & 0x3F)));
-    } else {
-        out->push_back(char(0xF0 | c >> 18));
-        out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
-        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(char(0x80 | (c & 0x3F)));
-    }
-}
-
 // A UTF-16 name as UTF-8; a surrogate without its partner becomes U+FFFD.
 std::string utf8FromUtf16(const char16_t* text) {
+    static const unsigned char lead[] = {0, 0xC0, 0xE0, 0xF0};
     std::string out;
-    if (!text)
-        return out;
-    for (size_t i = 0; text[i]; ++i) {
+    for (size_t i = 0; text && text[i]; ++i) {
         uint32_t c = text[i];
         if (c >= 0xD800 && c < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(text[i + 1]) - 0xDC00);
-            ++i;
+            c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(text[++i]) - 0xDC00);
         } else if (c >= 0xD800 && c < 0xE000) {
             c = 0xFFFD;
         }
-        appendUtf8(&out, c);
+        int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        out.push_back(char(lead[extra] | c >> (6 * extra)));
+        for (int k = extra - 1; k >= 0; --k)
+            out.push_back(char(0x80 | ((c >> (6 * k)) & 0x3F)));
     }
     return out;
 }
@@ -470,19 +241,18 @@ std::string utf8FromUtf16(const char16_t* text) {
 // The open-failure text, formatted into 256 characters like the message
 // buffer it was made for. A name too long for it is cut at a character
 // boundary and marked with "...".
-void reportOpenFailure(const std::string& name) {
+void reportOpenFailure(std::string name) {
     static const char prefix[] = "Failed to open DIB file ";
     static const char suffix[] = ".\n";
     char text[256];
     size_t room = sizeof text - 1 - (sizeof prefix - 1) - (sizeof suffix - 1);
-    std::string shown = name;
-    if (shown.size() > room) {
+    if (name.size() > room) {
         size_t cut = room - 3;
-        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80)
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
             --cut;
-        shown = shown.substr(0, cut) + "...";
+        name = name.substr(0, cut) + "...";
     }
-    snprintf(text, sizeof text, "%s%s%s", prefix, shown.c_str(), suffix);
+    snprintf(text, sizeof text, "%s%s%s", prefix, name.c_str(), suffix);
     showError(text);
 }
 
@@ -520,7 +290,6 @@ bool readBitmapLayout(const unsigned char* data, size_t size, BitmapLayout* layo
         // Only the low 16 bits of a colours-used count matter.
         l.colorTableLength =
             l.colorsUsed != 0 ? uint16_t(l.colorsUsed & 0xFFFF) : colorsForDepth(l.bitCount);
-        l.colorEntrySize = 4;
         table = info + 40;
         // A bit-field file keeps its three masks between the header and the
         // colour table.
@@ -546,10 +315,12 @@ bool readBitmapLayout(const unsigned char* data, size_t size, BitmapLayout* layo
     } else {
         return false;
     }
-    if (l.imageSize == 0) {
-        int64_t bits = int64_t(l.bitCount) * int64_t(l.width);
-        l.imageSize = uint32_t((bits + 7) / 8 * int64_t(l.height));
-    }
+    // The 32-bit field keeps the low 32 bits of the size, whatever the
+    // header's values; the product is taken unsigned so that it wraps there
+    // instead of overflowing (the row's byte count itself fits in 48 bits).
+    if (l.imageSize == 0)
+        l.imageSize =
+            uint32_t(uint64_t((int64_t(l.bitCount) * l.width + 7) / 8) * uint64_t(l.height));
     if (l.colorsUsed == 0)
         l.colorsUsed = l.colorTableLength;
     l.colorTableOffset = size_t(table);
@@ -561,37 +332,102 @@ bool readBitmapLayout(const unsigned char* data, size_t size, BitmapLayout* layo
     return true;
 }
 
-namespace {
-
-RgbImage* decode(const unsigned char* data, size_t size, bool mapped, const char** message) {
+RgbImage* decodeBitmapQuietly(const unsigned char* data, size_t size, const char** message) {
     const char* unused;
-    if (!message)
-        message = &unused;
-    *message = nullptr;
-    BitmapLayout layout;
-    if (!data || !readBitmapLayout(data, size, &layout)) {
-        *message = kUnknownFormat;
+    const char*& why = message ? *message : unused;
+    why = nullptr;
+    auto fail = [&why](const char* text) -> RgbImage* {
+        why = text;
         return nullptr;
-    }
-    return convert(data, size, layout, mapped, message);
-}
+    };
+    BitmapLayout layout;
+    if (!data || !readBitmapLayout(data, size, &layout))
+        return fail(kUnknownFormat);
 
-RgbImage* decodeAndReport(const unsigned char* data, size_t size, bool mapped) {
-    const char* message = nullptr;
-    RgbImage* image = decode(data, size, mapped, &message);
-    if (!image)
-        showError(message);
+    int64_t width = layout.width;
+    int64_t height = layout.height;
+    bool topDown = height < 0;
+    if (topDown)
+        height = -height;
+    int bitCount = layout.bitCount;
+    uint32_t compression = layout.compression;
+    bool runLength = compression == kRle8 || compression == kRle4;
+    // The masks are read only for 16 and 32 bits. Run-length data is always
+    // stored from the bottom row up.
+    bool knownDepth = colorsForDepth(uint16_t(bitCount)) != 0 || bitCount == 16 || bitCount == 24 ||
+                      bitCount == 32;
+    bool supported = (compression == kRgb && knownDepth) ||
+                     (compression == kRle8 && bitCount == 8 && !topDown) ||
+                     (compression == kRle4 && bitCount == 4 && !topDown) ||
+                     (compression == kBitFields && layout.hasMasks);
+    if (width <= 0 || height <= 0 || !supported)
+        return fail(kConversionError);
+    // Without masks a 16-bit pixel is 5-5-5 and a 32-bit one blue, green, red
+    // and a byte that is ignored.
+    static const uint32_t defaultMasks[2][3] = {{0x7C00, 0x03E0, 0x001F}, {0xFF0000, 0xFF00, 0xFF}};
+    Channel channels[3];
+    if (bitCount == 16 || bitCount == 32) {
+        const uint32_t* masks = layout.hasMasks ? layout.masks : defaultMasks[bitCount == 32];
+        for (int c = 0; c < 3; ++c)
+            if (!makeChannel(masks[c], bitCount, &channels[c]))
+                return fail(kConversionError);
+    }
+    uint64_t pixelBytes = uint64_t(width) * uint64_t(height) * 3;
+    if (pixelBytes > kMaxPixelBytes)
+        return fail(kOutOfMemory);
+    // Uncompressed rows are padded to 4 bytes and must all be there.
+    uint64_t stride = (uint64_t(bitCount) * uint64_t(width) + 31) / 32 * 4;
+    uint64_t offset = layout.pixelOffset;
+    if (!fits(offset, runLength ? 0 : stride * uint64_t(height), size))
+        return fail(kConversionError);
+
+    Palette palette;
+    if (bitCount <= 8)
+        readPalette(data, layout, &palette);
+    // Run-length data may skip pixels, which stay black; every other kind
+    // writes every byte.
+    unsigned char* pixels = static_cast<unsigned char*>(runLength ? calloc(size_t(pixelBytes), 1)
+                                                                  : malloc(size_t(pixelBytes)));
+    if (!pixels)
+        return fail(kOutOfMemory);
+    int w = int(width);
+    int h = int(height);
+    if (runLength) {
+        if (!decodeRunLength(data + offset, size - size_t(offset), w, h, compression == kRle4,
+                             palette, pixels)) {
+            free(pixels);
+            return fail(kConversionError);
+        }
+    } else {
+        for (int i = 0; i < h; ++i) {
+            const unsigned char* src = data + offset + size_t(stride) * size_t(i);
+            // Rows keep the file's order; a top-down file is turned so that
+            // its bottom row comes first like in every other file.
+            unsigned char* out = pixels + size_t(width) * 3 * size_t(topDown ? h - 1 - i : i);
+            if (bitCount <= 8)
+                rowIndexed(src, w, bitCount, palette, out);
+            else if (bitCount == 24)
+                row24(src, w, out);
+            else
+                rowMasked(src, w, bitCount, channels, out);
+        }
+    }
+
+    RgbImage* image = static_cast<RgbImage*>(malloc(sizeof(RgbImage)));
+    if (!image) {
+        free(pixels);
+        return fail(kOutOfMemory);
+    }
+    *image = RgbImage{w, h, pixels};
     return image;
 }
 
-} // namespace
-
-RgbImage* decodeBitmapQuietly(const unsigned char* data, size_t size, const char** message) {
-    return decode(data, size, false, message);
-}
-
 RgbImage* decodeBitmapBytes(const unsigned char* data, size_t size) {
-    return decodeAndReport(data, size, false);
+    const char* message = nullptr;
+    RgbImage* image = decodeBitmapQuietly(data, size, &message);
+    if (!image)
+        showError(message);
+    return image;
 }
 
 RgbImage* decodeBitmapFile(const void* path, bool wide) {
@@ -606,7 +442,7 @@ RgbImage* decodeBitmapFile(const void* path, bool wide) {
         reportOpenFailure(name);
         return nullptr;
     }
-    RgbImage* image = decodeAndReport(file.data, file.size, true);
+    RgbImage* image = decodeBitmapBytes(file.data, file.size);
     unmapFile(&file);
     return image;
 }

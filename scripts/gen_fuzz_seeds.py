@@ -56,6 +56,10 @@ def main():
         "bits32-fields.bmp": with_file_header(info40(2, 2, 32, 3) + masks32, rows(2, 2, 32)),
         "rle8.bmp": with_file_header(info40(4, 3, 8, 1, 4) + table(4), rle8),
         "rle4.bmp": info40(5, 2, 4, 2, 16) + table(16) + rle4,
+        # A large picture whose run-length data only ends it: legal, all black.
+        "rle8-sparse.bmp": info40(2048, 2048, 8, 1, 1) + table(1) + bytes([0, 1]),
+        # Width, height and depth whose image size overflows 64-bit arithmetic.
+        "huge-header.bmp": info40(0x7FFFFFFF, 0x7FFFFFFF, 32),
         "core4.bmp": with_file_header(info12(3, 2, 4) + table(16, True), rows(3, 2, 4)),
         "core24-bare.bmp": info12(2, 2, 24) + rows(2, 2, 24),
     }

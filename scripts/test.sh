@@ -31,8 +31,15 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 run_ctest build
 
-echo "== build and test under AddressSanitizer and UBSan"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DROBOT_SANITIZE=ON -DROBOT_BENCH=OFF >/dev/null
+echo "== build and test under AddressSanitizer and UBSan (clang)"
+# Built with clang, whose UBSan reports faults that GCC's misses. A folder
+# configured earlier with another compiler is started afresh.
+if [ -f build-asan/CMakeCache.txt ] &&
+    ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++' build-asan/CMakeCache.txt; then
+    rm -rf build-asan
+fi
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DROBOT_SANITIZE=ON -DROBOT_BENCH=OFF \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-asan -LE no-sanitize
 
@@ -40,16 +47,37 @@ echo "== fuzz smoke runs (${fuzz_seconds} s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROBOT_FUZZ=ON \
     -DROBOT_TESTS=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs"
+# Every sanitizer report ends a fuzz run with a failure; the input that caused
+# it is kept here and named.
+artifacts="$root/build-fuzz/artifacts"
+mkdir -p "$artifacts"
+fuzz_failed=0
 for target in build-fuzz/fuzz/fuzz_*; do
     [ -x "$target" ] || continue
     name=$(basename "$target")
     corpus_seed="fuzz/corpus/${name#fuzz_}"
     work=$(mktemp -d)
+    log="$artifacts/$name.log"
     echo "-- $name"
+    status=0
     "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-        "$work" "$corpus_seed" 2>&1 | tail -n 12
+        -artifact_prefix="$artifacts/$name-" "$work" "$corpus_seed" >"$log" 2>&1 || status=$?
     rm -rf "$work"
-    passed=$((passed + 1))
+    if [ "$status" -eq 0 ] && ! grep -q 'runtime error:\|ERROR: [A-Za-z]*Sanitizer' "$log"; then
+        tail -n 12 "$log"
+        passed=$((passed + 1))
+        continue
+    fi
+    fuzz_failed=$((fuzz_failed + 1))
+    # The report from its first line, then the input that was kept.
+    awk '/runtime error:|ERROR: [A-Za-z]*Sanitizer|ERROR: libFuzzer/ { on = 1 } on && n++ < 60' "$log"
+    input=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | tail -n 1)
+    echo "FAILED: $name (exit status $status); full log: $log"
+    echo "FAILED: $name: crashing input kept as ${input:-(none written)}"
 done
+if [ "$fuzz_failed" -gt 0 ]; then
+    echo "Tests: $passed passed, $fuzz_failed failed"
+    exit 1
+fi
 echo "== all tests passed"
 echo "Tests: $passed passed, 0 failed"

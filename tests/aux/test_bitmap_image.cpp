@@ -241,6 +241,10 @@ TEST(BitmapDecode, FilesGiveTheirColours) {
          flatten({kGreen, kGreen, kBlack, kBlack})},
         // Ending at the last row's end of line needs no end of bitmap.
         {small + Bytes{2, 1, 0, 0, 2, 2, 0, 0}, 2, flatten({kRed, kRed, kGreen, kGreen})},
+        // A legal sparse file: a large picture whose data is just an end of
+        // bitmap comes out all black.
+        {info40(2048, 2048, 8, 1, 1) + table({kRed}) + Bytes{0, 1}, 2048,
+         Bytes(size_t(2048) * 2048 * 3, 0)},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         Result r = decode(cases[i].file);
@@ -276,14 +280,12 @@ TEST(BitmapRefusal, EveryRefusalHasItsMessage) {
           Bytes(file.begin(), file.begin() + 53), Bytes{'B', 'M', 0, 0}, Bytes{40, 0, 0},
           info40(1, 1, 8) + Bytes(4 * 255, 0), info40(1, 1, 16, 3) + Bytes(8, 0)}},
         // A 12-byte header without pixels, masks of no use; pixel data that
-        // does not fit: one byte short, a position past the end, more pixels
-        // than 4 bytes of run-length data could describe; run-length data
-        // that runs out: no end, a run without its colour, an absolute run
-        // cut short, a move without its rows.
+        // does not fit: one byte short, a position past the end; run-length
+        // data that runs out: no end, a run without its colour, an absolute
+        // run cut short, a move without its rows.
         {kConversion,
          {info12(2, 2, 24), info40(1, 1, 16, 3) + le({1, 2, 4}),
-          Bytes(bare.begin(), bare.end() - 1), farPixels, runs,
-          info40(4096, 4096, 8, 1, 1) + table({kRed}) + Bytes{0, 0, 0, 1}, rle + Bytes{2, 1},
+          Bytes(bare.begin(), bare.end() - 1), farPixels, runs, rle + Bytes{2, 1},
           rle + Bytes{2, 1, 0, 0, 2}, rle + Bytes{0, 5, 1, 1}, rle + Bytes{0, 2, 1}}},
         // Sizes, depths and compressions (3 bits, JPEG and PNG inside, run
         // lengths of the wrong depth or top-down, masks that overlap or leave
@@ -294,8 +296,11 @@ TEST(BitmapRefusal, EveryRefusalHasItsMessage) {
           info40(2, 2, 24, 1) + junk, info40(2, 2, 4, 1, 1) + red, info40(2, 2, 8, 3, 1) + red,
           info40(2, -2, 8, 1, 1) + red, info40(2, 2, 16, 3) + le({0x7C00, 0x03E0, 0x10001}) + junk,
           info40(2, 2, 16, 3) + le({0x7C00, 0x03E0, 0x1F0000}) + junk}},
+        // Pictures over the cap, run-length ones too; a header whose image
+        // size in bytes would not fit in 64 bits.
         {kOutOfMemory,
-         {info40(2, int32_t(0x80000000), 24) + junk, info40(32768, 16384, 24) + junk}},
+         {info40(2, int32_t(0x80000000), 24) + junk, info40(32768, 16384, 24) + junk,
+          info40(32768, 16384, 8, 1, 1) + red, info40(0x7FFFFFFF, 0x7FFFFFFF, 32) + junk}},
     };
     for (const auto& refusal : refusals)
         for (size_t i = 0; i < refusal.second.size(); ++i) {
@@ -336,8 +341,8 @@ TEST_F(BitmapFiles, DecodesFromTheFile) {
         EXPECT_EQ(r.error, "");
     }
 
-    // Big enough that pages of the mapping are given back while it decodes;
-    // a top-down file reads its rows in the same order.
+    // A large file decodes from its mapping as from memory; a top-down file
+    // reads its rows in the same order.
     std::mt19937 random(99);
     for (int height : {700, -700}) {
         Bytes data(size_t(700 * 3) * 700);
@@ -351,13 +356,20 @@ TEST_F(BitmapFiles, DecodesFromTheFile) {
 }
 
 TEST_F(BitmapFiles, FailureMessages) {
-    // Missing and empty files fail to open; wide names show as UTF-8.
+    // Missing and empty files fail to open; wide names show as UTF-8, with
+    // characters of two, three and four bytes, and a lone surrogate as U+FFFD.
     EXPECT_EQ(load("data\\nothing-here.bmp").error,
               "Error: Failed to open DIB file data\\nothing-here.bmp.\n");
     std::string empty = write("empty.bmp", {});
     EXPECT_EQ(load(empty).error, "Error: Failed to open DIB file " + empty + ".\n");
-    EXPECT_EQ(capture([] { return loadBitmapImageWide(u"data\\\u017Elut\u00FD.bmp"); }).error,
-              "Error: Failed to open DIB file data\\\xC5\xBElut\xC3\xBD.bmp.\n");
+    const std::pair<std::u16string, std::string> wideNames[] = {
+        {u"data\\\u017Elut\u00FD.bmp", "data\\\xC5\xBElut\xC3\xBD.bmp"},
+        {u"\u20AC\U0001F600\xD800x\xDC00.bmp",
+         "\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBDx\xEF\xBF\xBD.bmp"},
+    };
+    for (const auto& name : wideNames)
+        EXPECT_EQ(capture([&] { return loadBitmapImageWide(name.first.c_str()); }).error,
+                  "Error: Failed to open DIB file " + name.second + ".\n");
 
     // A file that opens shows only the decoder's own message.
     Bytes later = withFileHeader(info40(2, 2, 24) + Bytes(68, 0), kTwoByTwoPixels);
