@@ -13,10 +13,16 @@ Usage:
   gen_ase_bench.py --mb 50 --objects 4 --out big.ase
   gen_ase_bench.py --mb 50 --objects 1 --out single.ase
   gen_ase_bench.py --vertices 250000 --objects 1 --out normals.ase
+  gen_ase_bench.py --overlap --objects 4000 --out overlap.ase
 
 With --mb the sphere resolution is chosen so that the file comes out close
 to that many megabytes (10^6 bytes); --vertices fixes the vertex count of
 each object instead.
+
+--overlap writes a crafted file instead: small objects that each begin in
+the middle of a long line, behind the 99 characters that the reader throws
+away after a word it does not want, where only the object-finding pass sees
+them. Every other pass of every object reads on through all later objects.
 """
 
 import argparse
@@ -168,17 +174,35 @@ def bytes_per_vertex(vertices):
     return probe.size / float(nverts)
 
 
+def write_overlapping(out, objects):
+    out.write("*MATERIAL_COUNT 1\n*MATERIAL 0 {\n\t*UVW_U_TILING 1.0\n\t*UVW_V_TILING 1.0\n}\n")
+    for n in range(objects):
+        out.write("*MESH_VERTEX 0 1 2 3" + " " * 85 + "xxxxxx*GEOMOBJECT {\n"
+                  "\t*MESH_NUMVERTEX 3\n\t*MESH_NUMFACES 1\n\t*MESH_NUMTVERTEX 3\n"
+                  "\t*MESH_VERTEX 0\t%d.0\t0.0\t0.0\n\t*MESH_VERTEX 1\t1.0\t0.0\t0.0\n"
+                  "\t*MESH_VERTEX 2\t0.0\t1.0\t0.0\n\t*MESH_TVERT 0\t0.0\t0.0\t0.0\n"
+                  "\t*MESH_FACE 0: A: 0 B: 1 C: 2\n\t*MESH_TFACE 0\t0\t0\t0\n"
+                  "\t*MATERIAL_REF 0\n" % n)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     size = parser.add_mutually_exclusive_group(required=True)
     size.add_argument("--mb", type=float, help="target file size in megabytes (10^6 bytes)")
     size.add_argument("--vertices", type=int, help="vertices per object")
+    size.add_argument("--overlap", action="store_true", help="crafted overlapping objects")
     parser.add_argument("--objects", type=int, default=1, help="number of objects (default 1)")
     parser.add_argument("--out", required=True, help="output file")
     args = parser.parse_args()
     if args.objects < 1:
         parser.error("--objects must be at least 1")
 
+    if args.overlap:
+        with open(args.out, "w", newline="\n") as out:
+            write_overlapping(out, args.objects)
+        print("%s: %d overlapping objects, %d bytes"
+              % (args.out, args.objects, os.path.getsize(args.out)))
+        return
     if args.vertices:
         per_object = args.vertices
     else:
