@@ -219,25 +219,6 @@ bool decodeRunLength(const unsigned char* data, size_t size, int width, int heig
     return true;
 }
 
-// A UTF-16 name as UTF-8; a surrogate without its partner becomes U+FFFD.
-std::string utf8FromUtf16(const char16_t* text) {
-    static const unsigned char lead[] = {0, 0xC0, 0xE0, 0xF0};
-    std::string out;
-    for (size_t i = 0; text && text[i]; ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(text[++i]) - 0xDC00);
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-        out.push_back(char(lead[extra] | c >> (6 * extra)));
-        for (int k = extra - 1; k >= 0; --k)
-            out.push_back(char(0x80 | ((c >> (6 * k)) & 0x3F)));
-    }
-    return out;
-}
-
 // The open-failure text, formatted into 256 characters like the message
 // buffer it was made for. A name too long for it is cut at a character
 // boundary and marked with "...".
@@ -432,9 +413,12 @@ RgbImage* decodeBitmapBytes(const unsigned char* data, size_t size) {
 
 RgbImage* decodeBitmapFile(const void* path, bool wide) {
     std::string name;
-    if (path)
-        name = wide ? utf8FromUtf16(static_cast<const char16_t*>(path))
-                    : std::string(static_cast<const char*>(path));
+    if (path && wide) {
+        const char16_t* units = static_cast<const char16_t*>(path);
+        name = utf8FromUtf16(units, std::char_traits<char16_t>::length(units));
+    } else if (path) {
+        name = static_cast<const char*>(path);
+    }
     MappedFile file;
     // An empty file cannot be mapped: it is an open failure like a missing one.
     if (!path || !mapFile(name.c_str(), &file) || file.size == 0) {

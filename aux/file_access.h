@@ -8,6 +8,10 @@
 // is mapped to '/' when a file is opened; messages keep the name as given.
 std::string hostPath(const char* path);
 
+// UTF-16 code units as UTF-8, for wide file names and UTF-16 text files. A
+// surrogate without its partner becomes U+FFFD.
+std::string utf8FromUtf16(const char16_t* units, size_t count);
+
 // A whole file mapped read-only. An empty file opens with size 0 and no data.
 struct MappedFile {
     const unsigned char* data = nullptr;

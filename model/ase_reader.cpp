@@ -50,7 +50,7 @@ constexpr int kProblemsShown = 3;
 // that a few bytes can ask for gigabytes.
 uint64_t allocationBudget(size_t fileSize) {
     const uint64_t mebibyte = uint64_t(1) << 20;
-    return std::min(mebibyte + 65536 * uint64_t(fileSize),
+    return std::min(mebibyte + 16384 * uint64_t(fileSize),
                     1024 * mebibyte + 4 * uint64_t(fileSize));
 }
 
@@ -285,11 +285,13 @@ bool scanFloat(const Text& text, size_t& p, float* value) {
     return scanFloatSlowly(text, p, value);
 }
 
-// Reads up to count floats separated by white space ("%f %f %f") and tells
-// how many were read; reading stops at the first that fails.
-int scanFloats(const Text& text, size_t& p, float* values, int count) {
+// Reads up to count numbers separated by white space ("%f %f %f", "%d %d %d")
+// and tells how many were read; reading stops at the first that fails.
+template <typename T>
+int scanAll(const Text& text, size_t& p, T* values, int count,
+            bool (*scan)(const Text&, size_t&, T*)) {
     for (int i = 0; i < count; i++) {
-        if (!scanFloat(text, p, &values[i]))
+        if (!scan(text, p, &values[i]))
             return i;
     }
     return count;
@@ -312,54 +314,6 @@ int scanCorners(const Text& text, size_t& p, int* corners) {
             return k;
     }
     return 3;
-}
-
-// "%d %d %d".
-int scanInts(const Text& text, size_t& p, int* values, int count) {
-    for (int i = 0; i < count; i++) {
-        if (!scanInt(text, p, &values[i]))
-            return i;
-    }
-    return count;
-}
-
-// Turns a UTF-16 text (after its byte order mark) into UTF-8. A lone
-// surrogate becomes U+FFFD; an odd last byte is dropped.
-std::string utf16ToUtf8(const unsigned char* data, size_t size, bool bigEndian) {
-    std::string out;
-    out.reserve(size / 2 + size / 8);
-    auto unit = [&](size_t i) {
-        return bigEndian ? unsigned(data[i] << 8 | data[i + 1])
-                         : unsigned(data[i + 1] << 8 | data[i]);
-    };
-    for (size_t i = 0; i + 1 < size; i += 2) {
-        unsigned code = unit(i);
-        if (code >= 0xD800 && code < 0xDC00 && i + 3 < size) {
-            unsigned low = unit(i + 2);
-            if (low >= 0xDC00 && low < 0xE000) {
-                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        if (code >= 0xD800 && code < 0xE000)
-            code = 0xFFFD;
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xC0 | code >> 6);
-            out += char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += char(0xE0 | code >> 12);
-            out += char(0x80 | (code >> 6 & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        } else {
-            out += char(0xF0 | code >> 18);
-            out += char(0x80 | (code >> 12 & 0x3F));
-            out += char(0x80 | (code >> 6 & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
 }
 
 // The passes. An object's data passes each want one keyword; all five data
@@ -469,14 +423,13 @@ void readQuotedText(AseReadState& state, char* field, size_t& p, size_t at) {
         return;
     size_t end = text.wordEnd(p);
     size_t length = end - p;
-    char word[kTextSize];
+    // The word as a C string holds it: cut at the limit and at a zero byte.
     size_t kept = std::min(length, kWordLimit);
-    std::memcpy(word, text.data + p, kept);
-    word[kept] = 0;
-    size_t used = std::strlen(word);
-    if (used > 0)
-        word[used - 1] = 0;
-    std::memcpy(field, word, std::strlen(word) + 1);
+    if (const void* zero = std::memchr(text.data + p, 0, kept))
+        kept = size_t(static_cast<const unsigned char*>(zero) - (text.data + p));
+    kept -= kept > 0;
+    std::memcpy(field, text.data + p, kept);
+    field[kept] = 0;
     if (length > kWordLimit)
         problem(state, -1, kTextCut, at, "quoted text of %zu characters cut to %zu", length,
                 kWordLimit);
@@ -497,7 +450,7 @@ void readMaterialKeyword(AseReadState& state, tMaterialInfo& material, Keyword k
     case kMaterialDiffuse:
     case kMaterialSpecular: {
         float* colour = keyword == kMaterialDiffuse ? material.diffuse : material.specular;
-        std::copy(values, values + scanFloats(state.text, p, values, 3), colour);
+        std::copy(values, values + scanAll(state.text, p, values, 3, scanFloat), colour);
         break;
     }
     case kBitmap:
@@ -558,7 +511,7 @@ void readVertex(AseReadState& state, int objectIndex, size_t at, size_t& p) {
     int index = 0;
     scanInt(state.text, p, &index);
     float values[3];
-    int got = scanFloats(state.text, p, values, 3);
+    int got = scanAll(state.text, p, values, 3, scanFloat);
     if (!elementExists(state, objectIndex, object.pVertices, kVertices, index, kMeshVertex, at))
         return;
     state.objects[size_t(objectIndex)].stored[kVertices]++;
@@ -580,7 +533,7 @@ void readTexVertex(AseReadState& state, int objectIndex, size_t at, size_t& p) {
     int index = 0;
     scanInt(state.text, p, &index);
     float values[2];
-    int got = scanFloats(state.text, p, values, 2);
+    int got = scanAll(state.text, p, values, 2, scanFloat);
     if (!elementExists(state, objectIndex, object.pTexVertices, kTexVertices, index, kMeshTVert,
                        at))
         return;
@@ -611,7 +564,8 @@ void readFace(AseReadState& state, int objectIndex, size_t at, size_t& p, bool c
     t3DObject& object = state.model->objects[size_t(objectIndex)];
     int index = scanIndex(state.text, p);
     int values[3];
-    int got = corners ? scanCorners(state.text, p, values) : scanInts(state.text, p, values, 3);
+    int got =
+        corners ? scanCorners(state.text, p, values) : scanAll(state.text, p, values, 3, scanInt);
     if (!elementExists(state, objectIndex, object.pTriangles, kTriangles, index,
                        corners ? kMeshFace : kMeshTFace, at))
         return;
@@ -656,6 +610,27 @@ void readCount(AseReadState& state, int objectIndex, Keyword keyword, size_t at,
     state.objects[size_t(objectIndex)].countAt[array] = at;
 }
 
+constexpr uint32_t keywords(Keyword first, Keyword last) {
+    return (uint32_t(2) << last) - (uint32_t(1) << first);
+}
+constexpr uint32_t kDataKeywords = keywords(kMeshVertex, kMaterialRef);
+
+// The keywords each kind of pass acts on; on any other word it throws the
+// line away. A data pass passes over the data keywords it does not want.
+const uint32_t kActedOn[] = {
+    keywords(kGeomObject, kGeomObject),                                     // kFindObjects
+    keywords(kMaterial, kMaterial),                                         // kFindMaterials
+    keywords(kMaterialCount, kMaterialCount),                               // kFindMaterialCount
+    keywords(kMaterial, kVTiling),                                          // kMaterialPass
+    keywords(kGeomObject, kGeomObject) | keywords(kNumVertex, kNumTVertex), // kCountsPass
+    keywords(kGeomObject, kGeomObject) | kDataKeywords,                     // kDataPass
+};
+
+Pass newPass(PassKind kind, Keyword wanted, int item, size_t pos) {
+    uint32_t passesOver = kind == kDataPass ? kDataKeywords & ~keywords(wanted, wanted) : 0;
+    return {kind, wanted, item, pos, kActedOn[kind], passesOver, false};
+}
+
 // A new object starts behind the "*GEOMOBJECT" word at [begin, end); the
 // first sweep reads its counts and its material reference.
 void addObject(AseReadState& state, size_t begin, size_t end) {
@@ -666,8 +641,8 @@ void addObject(AseReadState& state, size_t begin, size_t end) {
     state.objects.back().start = end;
     state.model->objects.push_back(t3DObject());
     size_t pos = state.text.skipBlanks(end);
-    state.passes.push_back({kCountsPass, kNone, index, pos, 0, 0, false});
-    state.passes.push_back({kDataPass, kMaterialRef, index, pos, 0, 0, false});
+    state.passes.push_back(newPass(kCountsPass, kNone, index, pos));
+    state.passes.push_back(newPass(kDataPass, kMaterialRef, index, pos));
 }
 
 // A new material section starts behind the "*MATERIAL" word at [begin, end).
@@ -682,37 +657,7 @@ void addSection(AseReadState& state, size_t begin, size_t end) {
     }
     state.sections.push_back(tMaterialInfo());
     state.sectionEnds.push_back(SIZE_MAX);
-    state.passes.push_back({kMaterialPass, kNone, index, state.text.skipBlanks(end), 0, 0, false});
-}
-
-// The keywords a pass acts on; on any other word it throws the line away.
-uint32_t keywordsActedOn(const Pass& pass) {
-    auto bits = [](Keyword first, Keyword last) {
-        return (uint32_t(2) << last) - (uint32_t(1) << first);
-    };
-    switch (pass.kind) {
-    case kFindObjects:
-        return bits(kGeomObject, kGeomObject);
-    case kFindMaterials:
-        return bits(kMaterial, kMaterial);
-    case kFindMaterialCount:
-        return bits(kMaterialCount, kMaterialCount);
-    case kMaterialPass:
-        return bits(kMaterial, kVTiling);
-    case kCountsPass:
-        return bits(kGeomObject, kGeomObject) | bits(kNumVertex, kNumTVertex);
-    case kDataPass:
-        return bits(kGeomObject, kGeomObject) | bits(kMeshVertex, kMaterialRef);
-    }
-    return 0;
-}
-
-// A data pass passes over the data keywords it does not want.
-uint32_t keywordsPassedOver(const Pass& pass) {
-    if (pass.kind != kDataPass)
-        return 0;
-    return ((uint32_t(2) << kMaterialRef) - (uint32_t(1) << kMeshVertex)) &
-           ~(uint32_t(1) << pass.wanted);
+    state.passes.push_back(newPass(kMaterialPass, kNone, index, state.text.skipBlanks(end)));
 }
 
 // A pass that passes over the keyword ending at end reads its first operand
@@ -879,8 +824,6 @@ void sweep(AseReadState& state) {
             Pass& pass = passes[joined++];
             together = together && (here == SIZE_MAX || pass.pos == here);
             here = pass.pos;
-            pass.actedOn = keywordsActedOn(pass);
-            pass.passesOver = keywordsPassedOver(pass);
             active.push_back(&pass);
             regroup();
         }
@@ -1030,7 +973,7 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
     // First sweep: objects and materials, the material count, each material,
     // each object's counts and material reference.
     for (PassKind finder : {kFindObjects, kFindMaterials, kFindMaterialCount})
-        state.passes.push_back({finder, kNone, 0, state.text.skipBlanks(0), 0, 0, false});
+        state.passes.push_back(newPass(finder, kNone, 0, state.text.skipBlanks(0)));
     sweep(state);
     model->objectCount = int(model->objects.size());
     makeArrays(state);
@@ -1040,7 +983,7 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
     for (int i = 0; i < model->objectCount; i++) {
         size_t start = state.text.skipBlanks(state.objects[size_t(i)].start);
         for (Keyword wanted : {kMeshVertex, kMeshTVert, kMeshFace, kMeshTFace})
-            state.passes.push_back({kDataPass, wanted, i, start, 0, 0, false});
+            state.passes.push_back(newPass(kDataPass, wanted, i, start));
     }
     sweep(state);
     reportIncompleteObjects(state);
@@ -1102,7 +1045,11 @@ bool AseReader::readModelFromMemory(tModel* model, const char* data, size_t size
     std::string converted;
     if (size >= 2 &&
         ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-        converted = utf16ToUtf8(bytes + 2, size - 2, bytes[0] == 0xFE);
+        std::u16string units((size - 2) / 2, u'\0');
+        for (size_t i = 0; i < units.size(); i++)
+            units[i] = bytes[0] == 0xFE ? char16_t(bytes[2 + 2 * i] << 8 | bytes[3 + 2 * i])
+                                        : char16_t(bytes[3 + 2 * i] << 8 | bytes[2 + 2 * i]);
+        converted = utf8FromUtf16(units.data(), units.size());
         bytes = reinterpret_cast<const unsigned char*>(converted.data());
         size = converted.size();
     }

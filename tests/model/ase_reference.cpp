@@ -11,7 +11,7 @@ namespace {
 
 // What a file may make the reader allocate: the same budget as the reader's.
 unsigned long long budgetFor(size_t size) {
-    return std::min(1048576ull + 65536ull * size, 1073741824ull + 4ull * size);
+    return std::min(1048576ull + 16384ull * size, 1073741824ull + 4ull * size);
 }
 
 // A count that is negative or needs more than the budget left is taken as 0.
@@ -74,6 +74,18 @@ struct PlainReader {
         int count = 0;
         while (readWord()) {
             if (is("*GEOMOBJECT"))
+                count++;
+            else
+                discardLine();
+        }
+        return count;
+    }
+
+    int countMaterialSections() {
+        std::rewind(pFile);
+        int count = 0;
+        while (readWord()) {
+            if (is("*MATERIAL"))
                 count++;
             else
                 discardLine();
@@ -285,11 +297,14 @@ void referenceReadModel(tModel* model, const char* data, size_t size) {
     model->objectCount = reader.countObjects();
     int materialCount = believe(reader.readMaterialCount(), sizeof(tMaterialInfo), budget);
     model->materialCount = materialCount;
+    // Materials the file does not reach stay all zero.
+    int sections = reader.countMaterialSections();
     for (int i = 0; i < materialCount; i++) {
         tMaterialInfo newMaterial;
         std::memset(static_cast<void*>(&newMaterial), 0, sizeof newMaterial);
         model->materials.push_back(newMaterial);
-        reader.readMaterial(model->materials[size_t(i)], i + 1);
+        if (i < sections)
+            reader.readMaterial(model->materials[size_t(i)], i + 1);
     }
     for (int i = 0; i < model->objectCount; i++) {
         t3DObject newObject;
