@@ -357,8 +357,9 @@ struct Problem {
     std::string text;
 };
 
-// The three arrays that counts create, in the order they are made.
-enum ArrayKind { kVertices, kTriangles, kTexVertices };
+// The three arrays that counts create, in the order they are made, and the
+// texture corners of the triangles, which have lines of their own.
+enum ArrayKind { kVertices, kTriangles, kTexVertices, kTexTriangles };
 
 // What the reader keeps of an object besides its record.
 struct ObjectWork {
@@ -367,7 +368,7 @@ struct ObjectWork {
     // The last count keyword of each array, if there is one.
     size_t countAt[3] = {SIZE_MAX, SIZE_MAX, SIZE_MAX};
     // Data lines stored into each array.
-    long long stored[3] = {0, 0, 0};
+    long long stored[4] = {0, 0, 0, 0};
     int problems[kProblemKinds] = {};
 };
 
@@ -572,9 +573,8 @@ void readFace(AseReadState& state, int objectIndex, size_t at, size_t& p, bool c
     tTriangle& triangle = object.pTriangles[index];
     int* target = corners ? triangle.vertexIndex : triangle.texIndex;
     std::copy(values, values + got, target);
-    if (corners)
-        state.objects[size_t(objectIndex)].stored[kTriangles]++;
-    else if (!object.pTexVertices)
+    state.objects[size_t(objectIndex)].stored[corners ? kTriangles : kTexTriangles]++;
+    if (!corners && !object.pTexVertices)
         return;
     int count = corners ? object.vertexCount : object.texVertexCount;
     for (int k = 0; k < 3; k++) {
@@ -939,13 +939,17 @@ void makeArrays(AseReadState& state) {
 // Objects whose counts promise more than their lines give: one line each,
 // at the end of the object's text, which for the last is where the file ends.
 void reportIncompleteObjects(AseReadState& state) {
-    static const char* const names[3] = {"vertices", "triangles", "texture vertices"};
+    static const char* const names[4] = {"vertices", "triangles", "texture vertices",
+                                         "texture triangles"};
     for (size_t i = 0; i < state.objects.size(); i++) {
         const ObjectWork& work = state.objects[i];
         t3DObject& object = state.model->objects[i];
         std::string missing;
-        for (int array = kVertices; array <= kTexVertices; array++) {
-            int count = *countOf(object, array);
+        for (int array = kVertices; array <= kTexTriangles; array++) {
+            // Texture triangles go with texture vertices.
+            int count = array < kTexTriangles       ? *countOf(object, array)
+                        : object.texVertexCount > 0 ? object.faceCount
+                                                    : 0;
             if (work.stored[array] >= count)
                 continue;
             missing += missing.empty() ? "" : ", ";

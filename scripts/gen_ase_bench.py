@@ -178,7 +178,7 @@ def write_overlapping(out, objects):
     out.write("*MATERIAL_COUNT 1\n*MATERIAL 0 {\n\t*UVW_U_TILING 1.0\n\t*UVW_V_TILING 1.0\n}\n")
     for n in range(objects):
         out.write("*MESH_VERTEX 0 1 2 3" + " " * 85 + "xxxxxx*GEOMOBJECT {\n"
-                  "\t*MESH_NUMVERTEX 3\n\t*MESH_NUMFACES 1\n\t*MESH_NUMTVERTEX 3\n"
+                  "\t*MESH_NUMVERTEX 3\n\t*MESH_NUMFACES 1\n\t*MESH_NUMTVERTEX 1\n"
                   "\t*MESH_VERTEX 0\t%d.0\t0.0\t0.0\n\t*MESH_VERTEX 1\t1.0\t0.0\t0.0\n"
                   "\t*MESH_VERTEX 2\t0.0\t1.0\t0.0\n\t*MESH_TVERT 0\t0.0\t0.0\t0.0\n"
                   "\t*MESH_FACE 0: A: 0 B: 1 C: 2\n\t*MESH_TFACE 0\t0\t0\t0\n"
