@@ -25,8 +25,9 @@ The same robot as a model of another tool, for trying and testing
   --scale S              multiply every position by S
   --offset X Y Z         then move it by (X, Y, Z), in the written axes
   --bitmap NAME=PATH     the material NAME names the bitmap PATH instead
-  --no-material-list     leave out the material list, as many exporters do;
-                         the objects still name their material numbers
+  --no-material-list     leave out the material list and the texture
+                         coordinates, as exporters of plain geometry do; the
+                         objects still name their material numbers
 """
 
 import argparse
@@ -311,8 +312,11 @@ def write_model(path, up="z", scale_by=1.0, offset=(0.0, 0.0, 0.0), bitmaps=None
     maps material names to the bitmap paths they name instead of their own."""
     parts = robot_parts()
     check(parts)
-    if (up, scale_by, offset) != ("z", 1.0, (0.0, 0.0, 0.0)):
+    if (up, scale_by, offset) != ("z", 1.0, (0.0, 0.0, 0.0)) or not material_list:
         parts = placed(parts, up, scale_by, offset)
+    if not material_list:
+        for _, mesh, _, _ in parts:
+            mesh.tverts, mesh.tfaces = [], []
     materials = []
     for m in MATERIALS:
         bitmap = (bitmaps or {}).get(m.name, m.bitmap)
