@@ -119,25 +119,24 @@ TEST(CreateTexture, SidesThatAreNotPowersOfTwoAreResizedIntoAFullMipmap) {
     context.close();
 }
 
-// The picture of bitmapFile (rows bottom first) as another format writes it,
-// top row first.
-std::vector<unsigned char> encoded(const char* format, int width,
+// The picture of bitmapFile (rows bottom first) as stb_image_write writes a
+// PNG, TGA or JPEG file of it, top row first.
+std::vector<unsigned char> encoded(const std::string& format, int width,
                                    const std::vector<std::array<int, 3>>& rows) {
-    std::vector<unsigned char> pixels;
+    std::vector<unsigned char> pixels, out;
     for (size_t r = rows.size(); r-- > 0;) {
         for (int x = 0; x < width; x++)
             pixels.insert(pixels.end(), rows[r].begin(), rows[r].end());
     }
-    std::vector<unsigned char> out;
-    auto append = [](void* context, void* data, int size) {
-        auto* bytes = static_cast<unsigned char*>(data);
-        static_cast<std::vector<unsigned char>*>(context)->insert(
-            static_cast<std::vector<unsigned char>*>(context)->end(), bytes, bytes + size);
+    auto append = [](void* to, void* data, int size) {
+        auto* bytes = static_cast<std::vector<unsigned char>*>(to);
+        auto* begin = static_cast<unsigned char*>(data);
+        bytes->insert(bytes->end(), begin, begin + size);
     };
     int height = int(rows.size());
-    if (std::strcmp(format, "png") == 0)
+    if (format == "png")
         stbi_write_png_to_func(append, &out, width, height, 3, pixels.data(), width * 3);
-    else if (std::strcmp(format, "tga") == 0)
+    else if (format == "tga")
         stbi_write_tga_to_func(append, &out, width, height, 3, pixels.data());
     else
         stbi_write_jpg_to_func(append, &out, width, height, 3, pixels.data(), 100);
@@ -160,7 +159,7 @@ TEST(PictureFiles, EveryFormatDecodesToTheSamePixelsAsTheBitmap) {
         ASSERT_EQ(image->width, 16);
         ASSERT_EQ(image->height, 16);
         // Lossless formats match exactly; JPEG within its rounding.
-        int tolerance = std::strcmp(format, "jpg") == 0 ? 6 : 0;
+        int tolerance = std::string(format) == "jpg" ? 6 : 0;
         for (int i = 0; i < 16 * 16 * 3; i++)
             ASSERT_NEAR(image->pixels[i], bitmap->pixels[i], tolerance) << format << " byte " << i;
         freeImage(image);
