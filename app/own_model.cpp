@@ -16,10 +16,32 @@ namespace {
 
 std::string own_model_path;
 
+// A bitmap file as the model's materials use it: its texture, or why there
+// is none.
+struct MadeTexture {
+    unsigned int name = 0;
+    std::string reason;
+};
+
+MadeTexture make_texture(const std::string& found) {
+    MadeTexture made;
+    RgbImage* image = loadImageFile(found.c_str(), &made.reason);
+    if (image && (!image->pixels || image->width <= 0 || image->height <= 0)) {
+        freeImage(image);
+        image = nullptr;
+        made.reason = "no pixels";
+    }
+    if (image)
+        upload_texture(image, &made.name);
+    freeImage(image);
+    return made;
+}
+
 // Makes the texture of every material that names a bitmap. Materials that
-// name the same file share its texture.
+// name the same file share its texture, and each is told about a file
+// that does not decode.
 void make_model_textures() {
-    std::map<std::string, unsigned int> made;
+    std::map<std::string, MadeTexture> made;
     for (tMaterialInfo& material : model.materials) {
         if (!material.strBitmap[0])
             continue;
@@ -29,27 +51,14 @@ void make_model_textures() {
                    material.strMaterialName, material.strBitmap);
             continue;
         }
-        auto known = made.find(found);
-        if (known != made.end()) {
-            material.textureId = known->second;
-            continue;
-        }
-        std::string reason;
-        RgbImage* image = loadImageFile(found.c_str(), &reason);
-        if (image && (!image->pixels || image->width <= 0 || image->height <= 0)) {
-            freeImage(image);
-            image = nullptr;
-            reason = "no pixels";
-        }
-        if (!image) {
+        if (!made.count(found))
+            made[found] = make_texture(found);
+        const MadeTexture& texture = made[found];
+        material.textureId = texture.name;
+        if (!texture.name)
             printf("Material \"%s\": bitmap %s (%s) does not decode: %s; drawn without it.\n",
-                   material.strMaterialName, material.strBitmap, found.c_str(), reason.c_str());
-            made[found] = 0;
-            continue;
-        }
-        upload_texture(image, &material.textureId);
-        made[found] = material.textureId;
-        freeImage(image);
+                   material.strMaterialName, material.strBitmap, found.c_str(),
+                   texture.reason.c_str());
     }
 }
 
