@@ -8,9 +8,10 @@ bool inArray(int index, int count, const void* array) {
     return array && index >= 0 && index < count;
 }
 
-// All three corners must be drawable before the first is sent, so that the
-// batch never holds a partial triangle.
-bool drawableTriangle(const t3DObject& object, const tTriangle& triangle, bool texCoords) {
+} // namespace
+
+bool drawableTriangle(const t3DObject& object, const tTriangle& triangle) {
+    bool texCoords = object.hasTexture && object.pTexVertices;
     for (int k = 0; k < 3; k++) {
         int n = triangle.vertexIndex[k];
         if (!inArray(n, object.vertexCount, object.pVertices) ||
@@ -21,8 +22,6 @@ bool drawableTriangle(const t3DObject& object, const tTriangle& triangle, bool t
     }
     return true;
 }
-
-} // namespace
 
 void drawModel(const tModel* model) {
     int objectCount = model->objectCount;
@@ -53,7 +52,7 @@ void drawModel(const tModel* model) {
         glBegin(GL_TRIANGLES);
         for (int j = 0; object.pTriangles && j < object.faceCount; j++) {
             const tTriangle& triangle = object.pTriangles[j];
-            if (!drawableTriangle(object, triangle, texCoords))
+            if (!drawableTriangle(object, triangle))
                 continue;
             for (int k = 0; k < 3; k++) {
                 const Vec3& normal = object.pVertexNormals[triangle.vertexIndex[k]];

@@ -1,20 +1,41 @@
 #include "control.h"
 #include "display.h"
 #include "frame_timer.h"
+#include "options.h"
+#include "own_model.h"
 #include "scene.h"
 
 #include <GL/gl.h>
 #include <SDL.h>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 // The one event polled each frame; nothing reads it, so closing the window
 // does not end the program: only Escape does.
 SDL_Event event;
 
 int main(int argc, char* argv[]) {
-    (void)argc;
-    (void)argv;
+    RunOptions options;
+    std::string error;
+    switch (parse_arguments(argc, argv, &options, &error)) {
+    case ParseOutcome::help:
+        print_usage(stdout, true);
+        return 0;
+    case ParseOutcome::bad:
+        fprintf(stderr, "robot: %s\n", error.c_str());
+        print_usage(stderr, false);
+        return 2;
+    case ParseOutcome::run:
+        break;
+    }
+    // A model asked for by name is read before the window opens: one that
+    // cannot be opened ends the run, unlike the default robot's file.
+    if (options.model_path && !load_own_model(options)) {
+        printf("\n");
+        return 1;
+    }
+
     // SDL is shut down at every exit, including a fatal texture error.
     atexit(SDL_Quit);
     int done = 0;
@@ -24,7 +45,10 @@ int main(int argc, char* argv[]) {
         exit(1);
     }
     init_gl(800, 600);
-    init_scene();
+    if (options.model_path)
+        init_scene_with_own_model();
+    else
+        init_scene();
 
     char text[15];
     while (!done) {

@@ -50,6 +50,10 @@ void init_scene() {
     glPopMatrix();
     glEndList();
 
+    set_start_pose();
+}
+
+void set_start_pose() {
     robot_pos = Vec3(10.0f, 10.0f, 0.0f);
     robot_dir = Vec3(0.0f, 1.0f, 0.0f);
     robot_angle = 90.0f;

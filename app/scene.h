@@ -24,6 +24,8 @@ extern float light_ambient[4];
 // Sets the light, loads the robot and the grass texture, compiles the robot
 // into display list 10 and puts it at its starting place.
 void init_scene();
+// Puts the robot at the centre of the ground, heading 90 degrees (along +y).
+void set_start_pose();
 // Switches light 0 on and gives it its position and colours.
 void init_light();
 // Releases the per-object arrays of the model at the end of the run.

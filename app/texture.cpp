@@ -8,6 +8,20 @@
 #include <cstdio>
 #include <cstdlib>
 
+void upload_texture(const RgbImage* image, unsigned int* textureName) {
+    glGenTextures(1, textureName);
+    // Decoded rows are tightly packed.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glBindTexture(GL_TEXTURE_2D, *textureName);
+    // GLU resizes sides that are not powers of two while it builds the levels.
+    gluBuild2DMipmaps(GL_TEXTURE_2D, 3, image->width, image->height, GL_RGB, GL_UNSIGNED_BYTE,
+                      image->pixels);
+    // Only the base level is ever sampled.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glEnable(GL_TEXTURE_2D);
+}
+
 void createTexture(const char* path, unsigned int* textureName) {
     if (!path)
         return;
@@ -30,18 +44,7 @@ void createTexture(const char* path, unsigned int* textureName) {
         exit(1);
     }
 
-    glGenTextures(1, textureName);
-    // Decoded rows are tightly packed.
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glBindTexture(GL_TEXTURE_2D, *textureName);
-    // GLU resizes sides that are not powers of two while it builds the levels.
-    gluBuild2DMipmaps(GL_TEXTURE_2D, 3, image->width, image->height, GL_RGB, GL_UNSIGNED_BYTE,
-                      image->pixels);
-    // Only the base level is ever sampled.
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glEnable(GL_TEXTURE_2D);
-
+    upload_texture(image, textureName);
     free(image->pixels);
     free(image);
 }

@@ -8,12 +8,17 @@
                  glowing eyes above a grille in a metal frame
 
 Standard library only and fixed seeds: every run writes the same bytes.
+
+  gen_bitmaps.py --face FORMAT OUT   writes only the robot's face, as bmp,
+                                     png or tga (the same pixels in each)
 """
+import argparse
 import math
 import os
 import random
 import struct
 import sys
+import zlib
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
 
@@ -86,6 +91,29 @@ def write_bmp24(path, width, height, rows):
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
     with open(path, "wb") as f:
         f.write(header + info + pixels)
+
+
+def write_png(path, width, height, rows):
+    """rows: top row first, each a list of (r, g, b). 8-bit RGB, one IDAT."""
+    raw = b"".join(b"\0" + bytes(c for pixel in row for c in pixel) for row in rows)
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff))
+
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+                + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def write_tga(path, width, height, rows):
+    """rows: top row first. Uncompressed 24-bit true colour, stored from the
+    top row down (descriptor bit 5), pixels as blue, green, red."""
+    header = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, width, height, 24, 0x20)
+    pixels = bytes(c for row in rows for r, g, b in row for c in (b, g, r))
+    with open(path, "wb") as f:
+        f.write(header + pixels)
 
 
 def write_bmp8(path, width, height, palette, rows):
@@ -225,7 +253,8 @@ def robot_metal():
     write_bmp8(os.path.join(DATA, "robot.bmp"), size, size, metal_palette(), rows)
 
 
-def robot_face():
+def robot_face_rows():
+    """The face picture: 64 rows, top row first, of 64 (r, g, b) each."""
     size = 64
     rng = random.Random(90210)
     grain = fbm(rng, size, 16, 3, stretch_x=8, stretch_y=1)
@@ -301,15 +330,31 @@ def robot_face():
                 if d <= 2.2:
                     lit = 1.0 + (-dx - dy) * 0.18
                     img[by + dy][bx + dx] = [110 * lit, 112 * lit, 118 * lit]
-    rows = [[(clamp(r), clamp(g), clamp(b)) for r, g, b in row] for row in img]
-    write_bmp24(os.path.join(DATA, "robotface.bmp"), size, size, rows)
+    return [[(clamp(r), clamp(g), clamp(b)) for r, g, b in row] for row in img]
+
+
+WRITERS = {"bmp": write_bmp24, "png": write_png, "tga": write_tga}
+
+
+def write_face(path, kind="bmp"):
+    rows = robot_face_rows()
+    WRITERS[kind](path, len(rows[0]), len(rows), rows)
 
 
 def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--face", nargs=2, metavar=("FORMAT", "OUT"))
+    args = parser.parse_args()
+    if args.face:
+        kind, out = args.face
+        if kind not in WRITERS:
+            parser.error("FORMAT is one of %s" % ", ".join(sorted(WRITERS)))
+        write_face(out, kind)
+        return 0
     os.makedirs(DATA, exist_ok=True)
     grass()
     robot_metal()
-    robot_face()
+    write_face(os.path.join(DATA, "robotface.bmp"))
     return 0
 
 

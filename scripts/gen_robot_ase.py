@@ -18,11 +18,21 @@ Materials:
   3 RobotAccent orange, no texture (chest plate, antenna tip)
 
 Usage: gen_robot_ase.py [OUTPUT]   (default: data/robot.ase beside scripts/)
+
+The same robot as a model of another tool, for trying and testing
+`robot MODEL.ase` (options, all optional):
+  --up y                 write it in y-up axes (y up, the face towards +z)
+  --scale S              multiply every position by S
+  --offset X Y Z         then move it by (X, Y, Z), in the written axes
+  --bitmap NAME=PATH     the material NAME names the bitmap PATH instead
+  --no-material-list     leave out the material list and the texture
+                         coordinates, as exporters of plain geometry do; the
+                         objects still name their material numbers
 """
 
+import argparse
 import math
 import os
-import sys
 
 import ase_layout as ase
 
@@ -275,18 +285,68 @@ def check(parts):
     assert abs(lowest + 0.45) < 1e-9, lowest
 
 
-def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "data", "robot.ase")
-    path = os.path.normpath(path)
+def placed(parts, up="z", scale_by=1.0, offset=(0.0, 0.0, 0.0)):
+    """The parts in another tool's axes and units. A y-up tool has the
+    robot's z as its y and the robot's front (-y) as its +z: (x, y, z) is
+    written as (x, z, -y), a turn that keeps every triangle's winding."""
+    def turn(v):
+        return (v[0], v[2], -v[1]) if up == "y" else v
+
+    def move(v):
+        return add(scale(turn(v), scale_by), offset)
+
+    out = []
+    for name, mesh, material, centre in parts:
+        m = ase.Mesh()
+        m.verts = [move(v) for v in mesh.verts]
+        m.faces = list(mesh.faces)
+        m.corner_normals = [tuple(turn(n) for n in corners) for corners in mesh.corner_normals]
+        m.tverts, m.tfaces, m.smoothing = list(mesh.tverts), list(mesh.tfaces), list(mesh.smoothing)
+        out.append((name, m, material, move(centre)))
+    return out
+
+
+def write_model(path, up="z", scale_by=1.0, offset=(0.0, 0.0, 0.0), bitmaps=None,
+                material_list=True):
+    """Writes the robot to path; the defaults give data/robot.ase. bitmaps
+    maps material names to the bitmap paths they name instead of their own."""
     parts = robot_parts()
     check(parts)
+    if (up, scale_by, offset) != ("z", 1.0, (0.0, 0.0, 0.0)) or not material_list:
+        parts = placed(parts, up, scale_by, offset)
+    if not material_list:
+        for _, mesh, _, _ in parts:
+            mesh.tverts, mesh.tfaces = [], []
+    materials = []
+    for m in MATERIALS:
+        bitmap = (bitmaps or {}).get(m.name, m.bitmap)
+        materials.append(ase.Material(m.name, m.ambient, m.diffuse, m.specular, bitmap=bitmap,
+                                      tiling=m.tiling))
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     with open(path, "w", newline="\n") as out:
-        ase.header(out, "robot.ase")
-        ase.material_list(out, MATERIALS)
+        ase.header(out, os.path.basename(path))
+        if material_list:
+            ase.material_list(out, materials)
         for name, mesh, material, centre in parts:
             ase.geomobject(out, name, mesh, material, centre)
+    return parts
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("output", nargs="?",
+                        default=os.path.join(here, "..", "data", "robot.ase"))
+    parser.add_argument("--up", choices=("z", "y"), default="z")
+    parser.add_argument("--scale", type=float, default=1.0)
+    parser.add_argument("--offset", type=float, nargs=3, default=(0.0, 0.0, 0.0))
+    parser.add_argument("--bitmap", action="append", default=[], metavar="NAME=PATH")
+    parser.add_argument("--no-material-list", action="store_true")
+    args = parser.parse_args()
+    bitmaps = dict(b.split("=", 1) for b in args.bitmap)
+    path = os.path.normpath(args.output)
+    parts = write_model(path, args.up, args.scale, tuple(args.offset), bitmaps,
+                        not args.no_material_list)
     verts = sum(len(m.verts) for _, m, _, _ in parts)
     faces = sum(len(m.faces) for _, m, _, _ in parts)
     print("%s: %d objects, %d vertices, %d triangles, %d bytes"

@@ -5,23 +5,34 @@ camera, drives the robot a little, saves a PNG screenshot of every view and
 ends the program with Escape.
 
     headless_demo.py --check-display      exit status 0 when $DISPLAY answers
-    headless_demo.py PROGRAM OUTDIR       the demo; prints the screenshots' paths
+    headless_demo.py PROGRAM OUTDIR [ARGS...]
+                                          the demo; prints the screenshots' paths.
+                                          ARGS go to the program, which runs in
+                                          the current folder
 """
 
 import os
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness as h  # noqa: E402
 
 
-def demo(program, outdir):
+def demo(program, outdir, args):
     os.makedirs(outdir, exist_ok=True)
     logdir = tempfile.mkdtemp(prefix="robot-demo-")
     shots = []
     try:
-        with h.Xvfb() as x, h.Program(x, program, os.getcwd(), logdir=logdir) as p:
+        with h.Xvfb() as x, h.Program(x, program, os.getcwd(), logdir=logdir, args=args) as p:
+            if args and ended_without_window(p):
+                # --help, bad usage, a model that cannot be opened: the
+                # program's own answer is all there is to show.
+                sys.stdout.write(p.stdout().decode(errors="replace"))
+                with open(p.stderr_path, errors="replace") as f:
+                    sys.stderr.write(f.read())
+                return p.proc.returncode
             p.wait_window()
 
             def shot(name):
@@ -69,13 +80,27 @@ def demo(program, outdir):
     return 0 if status == 0 else 1
 
 
+def ended_without_window(p, timeout=60):
+    """True when the program ends before its window has a caption."""
+    deadline = time.monotonic() + timeout
+    name = os.path.basename(p.program)
+    while time.monotonic() < deadline:
+        if not p.running():
+            return True
+        rc, out = p.xdotool("search", "--classname", "^%s$" % name)
+        if rc == 0 and out and p.xdotool("getwindowname", out.split()[0])[1]:
+            return False
+        time.sleep(0.05)
+    return False
+
+
 def main():
     if sys.argv[1:] == ["--check-display"]:
         return 0 if h.display_reachable(os.environ.get("DISPLAY", "")) else 1
-    if len(sys.argv) != 3:
+    if len(sys.argv) < 3:
         print(__doc__)
         return 2
-    return demo(sys.argv[1], sys.argv[2])
+    return demo(sys.argv[1], sys.argv[2], sys.argv[3:])
 
 
 if __name__ == "__main__":

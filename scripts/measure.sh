@@ -5,8 +5,10 @@
 #   scripts/measure.sh            memory over 2 minutes
 #   scripts/measure.sh --full     memory over 10 minutes
 # Other options go to scripts/measure.py (--runs N, --seconds S, --pairs P,
-# --memory-minutes M, --only startup|fps|memory).
+# --memory-minutes M, --only startup|fps|memory, --model MODEL.ase [--up z|y]).
+#   scripts/measure.sh --only startup --model big.ase   start-up with a model of your own
 set -euo pipefail
+caller=$(pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 source scripts/packages.sh
@@ -15,11 +17,16 @@ bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 --target robot frame_probe >/dev/null
 args=()
+previous=
 for arg in "$@"; do
     if [ "$arg" = "--full" ]; then
         args+=(--memory-minutes 10)
+    elif [ "$previous" = "--model" ] && [ "${arg#/}" = "$arg" ]; then
+        # A model is named from where the script was called.
+        args+=("$caller/$arg")
     else
         args+=("$arg")
     fi
+    previous=$arg
 done
 exec python3 scripts/measure.py build/app/robot build/tests/e2e/libframe_probe.so "${args[@]}"

@@ -6,3 +6,8 @@ TEST_PACKAGES=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev lib
 BENCH_PACKAGES=(python3 libbenchmark-dev libassimp-dev)
 # What the run command needs to show the program on a machine without a display.
 DEMO_PACKAGES=(xvfb xdotool imagemagick)
+# The program decodes TGA, PNG and JPEG bitmaps of users' models with stb_image.
+BUILD_PACKAGES+=(libstb-dev)
+# The end-to-end tests run the program on sdl12-compat too (the SDL 1.2 that
+# newer distributions ship), from its own folder beside the classic library.
+TEST_PACKAGES+=(libsdl1.2-compat libsdl2-2.0-0)

@@ -1,4 +1,5 @@
 #include "gl_context.h"
+#include "image_file.h"
 #include "texture.h"
 
 #include <GL/gl.h>
@@ -6,7 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <stb_image_write.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -114,6 +117,84 @@ TEST(CreateTexture, SidesThatAreNotPowersOfTwoAreResizedIntoAFullMipmap) {
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     glDeleteTextures(1, &name);
     context.close();
+}
+
+// The picture of bitmapFile (rows bottom first) as stb_image_write writes a
+// PNG, TGA or JPEG file of it, top row first.
+std::vector<unsigned char> encoded(const std::string& format, int width,
+                                   const std::vector<std::array<int, 3>>& rows) {
+    std::vector<unsigned char> pixels, out;
+    for (size_t r = rows.size(); r-- > 0;) {
+        for (int x = 0; x < width; x++)
+            pixels.insert(pixels.end(), rows[r].begin(), rows[r].end());
+    }
+    auto append = [](void* to, void* data, int size) {
+        auto* bytes = static_cast<std::vector<unsigned char>*>(to);
+        auto* begin = static_cast<unsigned char*>(data);
+        bytes->insert(bytes->end(), begin, begin + size);
+    };
+    int height = int(rows.size());
+    if (format == "png")
+        stbi_write_png_to_func(append, &out, width, height, 3, pixels.data(), width * 3);
+    else if (format == "tga")
+        stbi_write_tga_to_func(append, &out, width, height, 3, pixels.data());
+    else
+        stbi_write_jpg_to_func(append, &out, width, height, 3, pixels.data(), 100);
+    return out;
+}
+
+TEST(PictureFiles, EveryFormatDecodesToTheSamePixelsAsTheBitmap) {
+    // 16 by 16 so that JPEG's 8 by 8 blocks hold one colour each.
+    std::vector<std::array<int, 3>> rows(16, {200, 30, 30});
+    for (int r = 8; r < 16; r++)
+        rows[size_t(r)] = {20, 40, 220};
+    std::string reason;
+    RgbImage* bitmap = decodeImageBytes(bitmapFile(16, rows).data(), bitmapFile(16, rows).size(),
+                                        "face.bmp", &reason);
+    ASSERT_TRUE(bitmap) << reason;
+    for (const char* format : {"png", "tga", "jpg"}) {
+        ScratchFile file((std::string("face.") + format).c_str(), encoded(format, 16, rows));
+        RgbImage* image = loadImageFile(file.path(), &reason);
+        ASSERT_TRUE(image) << format << ": " << reason;
+        ASSERT_EQ(image->width, 16);
+        ASSERT_EQ(image->height, 16);
+        // Lossless formats match exactly; JPEG within its rounding.
+        int tolerance = std::string(format) == "jpg" ? 6 : 0;
+        for (int i = 0; i < 16 * 16 * 3; i++)
+            ASSERT_NEAR(image->pixels[i], bitmap->pixels[i], tolerance) << format << " byte " << i;
+        freeImage(image);
+    }
+    freeImage(bitmap);
+}
+
+TEST(PictureFiles, DamagedOrOversizedFilesAreRefusedWithAReason) {
+    std::vector<std::array<int, 3>> rows(4, {1, 2, 3});
+    std::vector<unsigned char> png = encoded("png", 4, rows), huge = png;
+    // The header asks for 2000 by 2000 pixels: far more than the file holds.
+    const unsigned char side[4] = {0, 0, 0x07, 0xD0};
+    std::memcpy(&huge[16], side, 4);
+    std::memcpy(&huge[20], side, 4);
+    struct Case {
+        std::vector<unsigned char> bytes;
+        const char* name;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {std::vector<unsigned char>(png.begin(), png.begin() + 45), "cut.png", "PNG: "},
+        {huge, "huge.png", "too large for its file"},
+        {{'n', 'o', 't', ' ', 'a', ' ', 't', 'g', 'a'}, "junk.TGA", "TGA: "},
+        {{'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'}, "junk.png", "BMP: "},
+        {{}, "empty.jpg", "empty file"},
+    };
+    for (const Case& c : cases) {
+        std::string reason;
+        EXPECT_EQ(decodeImageBytes(c.bytes.data(), c.bytes.size(), c.name, &reason), nullptr)
+            << c.name;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << c.name << ": " << reason;
+    }
+    std::string reason;
+    EXPECT_EQ(loadImageFile("no-such-picture.png", &reason), nullptr);
+    EXPECT_EQ(reason, "cannot open");
 }
 
 } // namespace

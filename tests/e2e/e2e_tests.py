@@ -12,14 +12,24 @@ import argparse
 import math
 import os
 import re
+import shutil
+import subprocess
 import sys
+import tempfile
 import time
 import traceback
 
 import harness as h
 from harness import check
 
+# Our own generators write the models and bitmaps of the own-model tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "scripts"))
+import gen_bitmaps  # noqa: E402
+import gen_robot_ase  # noqa: E402
+
 ROBOT = (10.0, 10.0, 0.0)
+ROBOT_HEIGHT = 1.965
 MARKER = (20.0, 17.0, 2.0)
 MARKER_RADIUS = 0.2
 
@@ -92,6 +102,21 @@ def robot_in_scene(file_vertices, pos=ROBOT, angle=90.0):
                         _mat_mul(_rotate(90, 0, 0, 1), _rotate(90, 1, 0, 0)))
     placed = _mat_mul(_mat_mul(_translate(*pos), _rotate(angle, 0, 0, 1)), standing)
     return [_apply(placed, (x, z, -y)) for x, y, z in file_vertices]
+
+
+def fitted_in_scene(file_vertices, up, pos=ROBOT, angle=90.0):
+    """Where a model of the user's stands: turned by its up axis (z: the
+    file's (a, b, c) as the robot's list turns it, to (-b, a, c); y: to
+    (c, a, b)), scaled to the robot's height, its box centred on the robot's
+    place and its floor on the ground."""
+    turn = (lambda a, b, c: (-b, a, c)) if up == "z" else (lambda a, b, c: (c, a, b))
+    points = [turn(*v) for v in file_vertices]
+    low = [min(p[i] for p in points) for i in range(3)]
+    high = [max(p[i] for p in points) for i in range(3)]
+    scale = ROBOT_HEIGHT / max(hi - lo for hi, lo in zip(high, low))
+    anchor = ((low[0] + high[0]) / 2, (low[1] + high[1]) / 2, low[2])
+    placed = _mat_mul(_translate(*pos), _rotate(angle, 0, 0, 1))
+    return [_apply(placed, tuple((p[i] - anchor[i]) * scale for i in range(3))) for p in points]
 
 
 def collapsed_model(path):
@@ -240,9 +265,11 @@ def test_escape(ctx):
               % (len(captions), len(swaps)))
         for c in captions:
             check(len(c) == 10 and h.CAPTION_RE.match(c), "caption %r is not %%10.1f" % c)
-            # A rate is always 1000 / n for a whole number of milliseconds n.
+            # A rate is always 1000 / n for a whole number of milliseconds n,
+            # rounded to one decimal: 32 ms shows 31.2, off by 0.05 and a
+            # little floating-point dust.
             n = 1000.0 / float(c)
-            check(abs(1000.0 / round(n) - float(c)) <= 0.05, "caption %r is not 1000/n" % c)
+            check(abs(1000.0 / round(n) - float(c)) <= 0.05 + 1e-9, "caption %r is not 1000/n" % c)
 
 
 def test_missing_texture(ctx):
@@ -605,14 +632,189 @@ def test_edge(ctx):
     check(positions[-1][0] > 0, "slid past the corner")
 
 
+# A model of the user's: `robot [--up z|y] MODEL.ase`.
+
+def own_run(ctx, x, args, cwd, keys=(None,), name="own", program=None):
+    """Runs the program on args in cwd, takes a screenshot after each of keys
+    (None: the start camera) and ends it with Escape after ten more frames.
+    Returns stdout and the screenshots."""
+    shots = []
+    with h.Program(x, program or ctx.program, cwd, probe=ctx.probe, args=args) as p:
+        p.wait_window()
+        for key in keys:
+            if key:
+                p.hold(key, 0.15)
+                p.wait_frames(3)
+            shots.append(p.screenshot(ctx.out("%s-%d.png" % (name, len(shots)))))
+        p.wait_frames(10)
+        check(p.escape() == 0, "%s: exit status after Escape is not 0" % (args,))
+        return p.stdout(), shots
+
+
+def check_box(image, empty, expected, label, tolerance=3):
+    count, box = robot_mask(image, empty, [marker_box(h.camera_for(3))])
+    check(box is not None, "%s: nothing drawn" % label)
+    check(all(abs(box[i] - expected[i]) <= tolerance for i in range(4)),
+          "%s: drawn in %s, expected %s" % (label, box, tuple(round(v, 1) for v in expected)))
+
+
+def test_own_model_fitted(ctx):
+    """A model of another scale and up axis, without a material list, stands
+    in the robot's place at the robot's height; a z-up figure read as y-up
+    lies face down; our robot's own file stands where the robot stands. A
+    model without triangles gets one message and the scene runs without it."""
+    folder = ctx.folder()
+    tall = os.path.join(folder, "tall.ase")
+    gen_robot_ase.write_model(tall, up="y", scale_by=40.0, offset=(1000.0, -500.0, 300.0),
+                              material_list=False)
+    empty = os.path.join(folder, "empty.ase")
+    with open(empty, "w") as f:
+        f.write("*GEOMOBJECT {\n*MESH_NUMVERTEX 1\n*MESH_VERTEX 0 1.0 2.0 3.0\n}\n")
+    robot_file = os.path.join(ctx.data, "robot.ase")
+    camera = h.camera_for(3)
+    work = ctx.workdir()
+    with h.Xvfb() as x:
+        out, (nothing,) = own_run(ctx, x, [empty], work, name="empty")
+        # The model is read before the window opens.
+        check(out == b"%s: no triangles to show; the scene runs without a model.\n"
+              b"Video mod nastaven\n" % empty.encode(), "model without triangles: stdout %r" % out)
+        check_ground_and_marker(nothing, camera, [], "model without triangles")
+        runs = [(["--up", "y", tall], tall, "y", "y-up model at 40 times the size"),
+                (["--up", "y", robot_file], robot_file, "y", "z-up robot read as y-up"),
+                ([robot_file], robot_file, "z", "our robot's own file")]
+        for args, path, up, label in runs:
+            out, (image,) = own_run(ctx, x, args, work, name=label.replace(" ", "-"))
+            check(out == b"Video mod nastaven\n", "%s: stdout %r" % (label, out))
+            fitted = fitted_in_scene(read_model_vertices(path), up)
+            check_box(image, nothing, screen_box(camera, fitted), label)
+            height = max(p[2] for p in fitted)
+            if path == robot_file and up == "y":
+                check(height < 0.5, "%s: does not lie down (%.2f tall)" % (label, height))
+            if path == robot_file and up == "z":
+                # Within a pixel or two of where the program's own robot stands.
+                default = screen_box(camera, robot_in_scene(read_model_vertices(path)))
+                check_box(image, nothing, default, label + " against the robot")
+
+
+def write_textured_model(folder, name, bitmaps):
+    """Our robot at 100 times its size, whose materials name bitmaps as
+    other tools write them."""
+    path = os.path.join(folder, name)
+    gen_robot_ase.write_model(path, scale_by=100.0, offset=(-40.0, 25.0, 7.0), bitmaps=bitmaps)
+    return path
+
+
+def test_own_model_textures(ctx):
+    """Run from a folder without data/: bitmaps named with an absolute
+    Windows path and in another case are found beside the model (a bitmap
+    not found or not decoded would be reported), a PNG draws exactly like the
+    same picture as BMP, and the grass comes from the program's own data."""
+    folder = ctx.folder()
+    os.mkdir(os.path.join(folder, "maps"))
+    shutil.copy(os.path.join(ctx.data, "robot.bmp"), os.path.join(folder, "robot.bmp"))
+    for kind in ("png", "bmp"):
+        gen_bitmaps.write_face(os.path.join(folder, "maps", "robotface." + kind), kind)
+    # The face picture on the body, so that every camera sees it.
+    models = {kind: write_textured_model(folder, "ship-%s.ase" % kind, {
+        "RobotBody": "Maps\\RobotFace." + kind, "RobotFace": "C:\\3dsmax\\maps\\ROBOT.BMP"})
+        for kind in ("png", "bmp")}
+    anywhere = ctx.folder()
+    with h.Xvfb() as x:
+        shots = {}
+        for kind, path in models.items():
+            out, shots[kind] = own_run(ctx, x, [path], anywhere, (None, "F2"), "ship-" + kind)
+            check(out == b"Video mod nastaven\n", "%s: stdout %r" % (kind, out))
+    camera = h.camera_for(3)
+    c0, r0, c1, r1 = screen_box(camera, fitted_in_scene(read_model_vertices(models["png"]), "z"))
+    check_ground_and_marker(shots["png"][0], camera, [(c0 - 3, r0 - 3, c1 + 3, r1 + 3)],
+                            "grass from anywhere")
+    for i, label in enumerate(("camera 3", "camera 2")):
+        check(shots["png"][i].data == shots["bmp"][i].data,
+              "%s: the PNG picture draws differently from the BMP one" % label)
+
+
+def test_own_model_missing_bitmap(ctx):
+    """A bitmap that is missing and one that does not decode: one message
+    each, naming the material and the path, and the model runs on with
+    those materials untextured."""
+    folder = ctx.folder()
+    with open(os.path.join(folder, "broken.png"), "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\nnot really")
+    path = write_textured_model(folder, "ship.ase", {"RobotBody": "maps\\gone.tga",
+                                                      "RobotFace": "Broken.PNG"})
+    with h.Xvfb() as x:
+        out, _ = own_run(ctx, x, [path], ctx.workdir(), keys=())
+    out = out.decode(errors="replace").splitlines()
+    check(out[0] == "Video mod nastaven", "stdout %r" % out)
+    broken = os.path.join(folder, "broken.png")
+    expected = ['Material "RobotBody": bitmap maps\\gone.tga not found; drawn without it.',
+                'Material "RobotFace": bitmap Broken.PNG (%s) does not decode: PNG: ' % broken]
+    check(len(out) == 3 and out[1] == expected[0] and out[2].startswith(expected[1])
+          and out[2].endswith("; drawn without it."), "messages %r, expected %r" % (out, expected))
+
+
+def test_own_model_arguments(ctx):
+    """Usage on standard output for --help; bad usage on standard error with
+    status 2; a model that cannot be opened with the reader's message and
+    status 1. None of them opens a window."""
+    model = os.path.join(ctx.data, "robot.ase")
+    cases = [(["--help"], 0, b"Usage: robot [--up z|y] [MODEL.ase]\n", b""),
+             (["--fullscreen", model], 2, b"", b"robot: unknown option --fullscreen\nUsage: "),
+             ([model, model], 2, b"", b"robot: one model at a time\nUsage: "),
+             (["--up", "x", model], 2, b"", b"robot: --up takes z or y, not x\nUsage: "),
+             ([model, "--up"], 2, b"", b"robot: --up needs an axis, z or y\nUsage: "),
+             (["--up=y"], 2, b"", b"robot: --up names the up axis of a model file, and no "),
+             (["no-such.ase"], 1, b"Unable to find or open the file: no-such.ase\n", b"")]
+    with h.Xvfb() as x:
+        for args, status, out, err in cases:
+            with h.Program(x, ctx.program, ctx.workdir(), probe=ctx.probe, args=args) as p:
+                got = p.wait_exit()
+                with open(p.stderr_path, "rb") as f:
+                    errors = f.read()
+                check(got == status, "%s: exit status %s, expected %s" % (args, got, status))
+                check(p.stdout().startswith(out) and (out or not p.stdout()),
+                      "%s: stdout %r" % (args, p.stdout()))
+                check(errors.startswith(err) and (err or not errors),
+                      "%s: stderr %r" % (args, errors))
+                check(not [k for k, _, _ in p.frames() if k in ("init", "swap")],
+                      "%s: SDL was started" % (args,))
+
+
+def test_own_model_installed(ctx):
+    """cmake --install puts the program and its data under a prefix; run
+    from elsewhere, the installed program shows the installed robot.ase with
+    its bitmaps and the installed grass."""
+    prefix = ctx.folder()
+    subprocess.run(["cmake", "--install", ctx.build, "--prefix", prefix], check=True,
+                   stdout=subprocess.DEVNULL, timeout=120)
+    data = os.path.join(prefix, "share", "robot-scene")
+    # Blue grass tells the installed data from the source tree's.
+    gen_bitmaps.write_bmp24(os.path.join(data, "grasstex.bmp"), 2, 2, [[(0, 0, 255)] * 2] * 2)
+    with h.Xvfb() as x:
+        out, (image,) = own_run(ctx, x, [os.path.join(data, "robot.ase")], ctx.folder(),
+                                name="installed", program=os.path.join(prefix, "bin", "robot"))
+    check(out == b"Video mod nastaven\n", "stdout %r" % out)
+    ground = h.camera_for(3).project((5.0, 5.0, 0.0))
+    pixel = image.pixel(int(ground[0]), int(ground[1]))
+    check(pixel[2] > 20 and pixel[2] > 2 * max(pixel[0], pixel[1]),
+          "the ground at (5, 5) is %s, not the installed blue grass" % (pixel,))
+
+
 class Context:
     def __init__(self, args):
         self.program = os.path.abspath(args.program)
         self.data = os.path.abspath(args.data)
         self.probe = os.path.abspath(args.probe)
         self.out_dir = os.path.abspath(args.out)
+        self.build = os.path.abspath(args.build) if args.build else None
         self.keep = []
         os.makedirs(self.out_dir, exist_ok=True)
+
+    def folder(self):
+        """An empty folder of the test's own."""
+        path = tempfile.mkdtemp(prefix="robot-e2e-", dir=h.tmp_root())
+        self.keep.append(path)
+        return path
 
     def workdir(self, leave_out=(), replace=None):
         path = h.make_workdir(self.data, leave_out, replace, h.tmp_root())
@@ -634,12 +836,23 @@ def main():
     parser.add_argument("--data", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--out", default="e2e-out")
+    parser.add_argument("--build", help="the build folder (for cmake --install)")
+    parser.add_argument("--sdl-dir", help="run on the SDL 1.2 library in this folder, e.g. "
+                        "sdl12-compat's, instead of the one the program is linked with")
     args = parser.parse_args()
     test = globals().get("test_" + args.test)
     if not test:
         print("no test named %s" % args.test)
         return 2
-    args.out = os.path.join(args.out, args.test)
+    if args.sdl_dir:
+        if not os.path.exists(os.path.join(args.sdl_dir, "libSDL-1.2.so.0")):
+            print("FAIL %s: no SDL 1.2 library in %s (is libsdl1.2-compat installed?)"
+                  % (args.test, args.sdl_dir))
+            return 1
+        os.environ["LD_LIBRARY_PATH"] = ":".join(
+            x for x in [args.sdl_dir, os.environ.get("LD_LIBRARY_PATH", "")] if x)
+        h.EXPECTED_SDL_DIR = args.sdl_dir
+    args.out = os.path.join(args.out, args.test + ("-sdl-dir" if args.sdl_dir else ""))
     ctx = Context(args)
     started = time.monotonic()
     try:

@@ -43,13 +43,18 @@ __attribute__((constructor)) static void open_log(void) {
 }
 
 /* The SDL 1.2 entry points, passed on to the real library. SDL_Init and
- * SDL_SetVideoMode are logged when they return, to split the start-up. */
+ * SDL_SetVideoMode are logged when they return, to split the start-up;
+ * SDL_Init's line names the SDL library file that was loaded (the classic
+ * library or sdl12-compat). */
 int SDL_Init(unsigned int flags) {
     static int (*real)(unsigned int);
+    Dl_info library;
     if (!real)
         *(void**)&real = dlsym(RTLD_NEXT, "SDL_Init");
     int result = real ? real(flags) : -1;
-    log_line("init", NULL);
+    log_line("init", real && dladdr(*(void**)&real, &library) && library.dli_fname
+                         ? library.dli_fname
+                         : "?");
     return result;
 }
 

@@ -25,6 +25,9 @@ import zlib
 
 WIDTH, HEIGHT = 800, 600
 CAPTION_RE = re.compile(r"^ {0,9}\d+\.\d$")
+# When set, the folder from which every program run must have loaded its SDL
+# library (the frame probe logs which file SDL_Init came from).
+EXPECTED_SDL_DIR = None
 
 
 class Failure(AssertionError):
@@ -128,9 +131,10 @@ class Program:
     """
 
     def __init__(self, xvfb, program, workdir, probe=None, wrapper=(), extra_env=None,
-                 logdir=None):
+                 logdir=None, args=()):
         self.xvfb = xvfb
         self.program = os.path.abspath(program)
+        self.args = list(args)
         self.workdir = workdir
         self.probe = probe
         self.wrapper = list(wrapper)
@@ -170,7 +174,7 @@ class Program:
         self._out = open(self.stdout_path, "wb")
         self._err = open(self.stderr_path, "wb")
         self.started = time.monotonic()
-        self.proc = subprocess.Popen(self.wrapper + [self.program], cwd=self.workdir,
+        self.proc = subprocess.Popen(self.wrapper + [self.program] + self.args, cwd=self.workdir,
                                      env=self.env(), stdin=subprocess.DEVNULL,
                                      stdout=self._out, stderr=self._err,
                                      start_new_session=True)
@@ -213,6 +217,7 @@ class Program:
                 _, caption = self.xdotool("getwindowname", wid)
                 if caption:
                     self.wid = wid
+                    self.check_sdl_library()
                     self.focus()
                     # The caption is set before the frame is drawn: let a
                     # couple of frames reach the screen.
@@ -223,6 +228,14 @@ class Program:
                     return wid
             time.sleep(0.05)
         raise Failure("no window with a caption within %d s" % timeout)
+
+    def check_sdl_library(self):
+        if not (EXPECTED_SDL_DIR and self.probe):
+            return
+        loaded = [text for kind, _, text in self.frames() if kind == "init"]
+        check(loaded and os.path.dirname(os.path.realpath(loaded[0]))
+              == os.path.realpath(EXPECTED_SDL_DIR),
+              "SDL came from %s, not from %s" % (loaded, EXPECTED_SDL_DIR))
 
     def focus(self):
         rc, out = self.xdotool("windowfocus", "--sync", self.wid)

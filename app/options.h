@@ -1,0 +1,21 @@
+#pragma once
+
+#include "model_fit.h"
+
+#include <cstdio>
+#include <string>
+
+// What the command line asks for: robot [--up z|y] [MODEL.ase]. Without a
+// model the program shows its own robot exactly as it always has.
+struct RunOptions {
+    const char* model_path = nullptr;
+    UpAxis up = UpAxis::z;
+};
+
+enum class ParseOutcome { run, help, bad };
+
+// Reads argv[1 .. argc - 1]. For bad, *error says what was wrong.
+ParseOutcome parse_arguments(int argc, char** argv, RunOptions* options, std::string* error);
+
+// The usage text: in full for --help, only its first line for bad usage.
+void print_usage(FILE* to, bool full);
