@@ -342,6 +342,7 @@ enum ProblemKind {
     kNoArray,
     kIndexOutside,
     kMaterialOutside,
+    kNoMaterial,
     kTextCut,
     kCornerOutside,
     kTexCornerOutside,
@@ -540,10 +541,13 @@ void readTexVertex(AseReadState& state, int objectIndex, size_t at, size_t& p) {
         return;
     const std::vector<tMaterialInfo>& materials = state.model->materials;
     if (object.materialId < 0 || object.materialId >= int(materials.size())) {
-        problem(state, objectIndex, kMaterialOutside, at,
-                "*MESH_TVERT scaled by material %d, which the file does not list (%zu materials), "
-                "line skipped",
-                object.materialId, materials.size());
+        // Files without a material list are common: one line per object,
+        // counted for the whole file.
+        if (state.objects[size_t(objectIndex)].problems[kNoMaterial]++ == 0)
+            problem(state, -1, kNoMaterial, at,
+                    "*MESH_TVERT lines of object %d skipped: they are scaled by material %d, "
+                    "which the file does not list (%zu materials)",
+                    objectIndex, object.materialId, materials.size());
         return;
     }
     state.objects[size_t(objectIndex)].stored[kTexVertices]++;

@@ -16,7 +16,7 @@ bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
 
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DROBOT_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target bench_ase_reader ase-inspect
+cmake --build "$build" -j2 --target bench_ase_reader bench_bitmap_image ase-inspect
 
 # The benchmark looks for these names and writes missing ones itself; making
 # them here keeps the generator's output out of the results table.

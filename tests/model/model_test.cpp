@@ -304,7 +304,7 @@ TEST(AseReaderBadInput, SkippedWithFileAndLine) {
         // A material outside the list cannot scale texture vertices.
         {"*MATERIAL_COUNT 1\n*MATERIAL\n*UVW_U_TILING 1\n*GEOMOBJECT\n*MESH_NUMTVERTEX 1\n"
          "*MESH_TVERT 0 0.5 0.5\n*MATERIAL_REF 3\n",
-         {":6: *MESH_TVERT scaled by material 3"}},
+         {":6: *MESH_TVERT lines of object 0 skipped: they are scaled by material 3"}},
         // Texts too long for their fields are cut.
         {"*MATERIAL_COUNT 1\n*MATERIAL\n*MATERIAL_NAME \"" + longName + "\"\n*" + longName + " x\n",
          {":3: quoted text of 401 characters cut to 254"}},
