@@ -211,29 +211,21 @@ bool scanInt(const Text& text, size_t& p, int* value) {
 
 // "%f" through the C library itself, for the rare forms the fast path leaves
 // alone (exponents, hexadecimal, infinities, NaN, broken numbers): its rules
-// for how much of a broken number it consumes are kept exactly that way. The
-// window grows until the number ends inside it.
+// for how much of a broken number it consumes are kept exactly that way. A
+// number never reaches past its word.
 bool scanFloatSlowly(const Text& text, size_t& p, float* value) {
-    size_t window = std::min<size_t>(64, text.size - p);
-    while (true) {
-        if (window == 0)
-            return false;
-        FILE* stream = fmemopen(const_cast<unsigned char*>(text.data + p), window, "r");
-        if (!stream)
-            return false;
-        float number = 0;
-        int converted = std::fscanf(stream, "%f", &number);
-        long used = std::ftell(stream);
-        std::fclose(stream);
-        if (size_t(used) >= window && p + window < text.size) {
-            window = std::min(window * 2, text.size - p);
-            continue;
-        }
-        p += size_t(std::max(used, 0L));
-        if (converted == 1)
-            *value = number;
-        return converted == 1;
-    }
+    size_t end = text.wordEnd(p);
+    FILE* stream =
+        end > p ? fmemopen(const_cast<unsigned char*>(text.data + p), end - p, "r") : nullptr;
+    if (!stream)
+        return false;
+    float number = 0;
+    int converted = std::fscanf(stream, "%f", &number);
+    p += size_t(std::max(std::ftell(stream), 0L));
+    std::fclose(stream);
+    if (converted == 1)
+        *value = number;
+    return converted == 1;
 }
 
 // "%f": white space, then a decimal number. Plain numbers (sign, digits,
