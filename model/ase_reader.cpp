@@ -129,9 +129,14 @@ struct Text {
         return p;
     }
     size_t wordEnd(size_t p) const {
-        while (p < size && !isBlank(data[p]))
+        while (true) {
+            // Words are mostly printable characters, all above the blank.
+            while (p < size && data[p] > ' ')
+                p++;
+            if (p >= size || isBlank(data[p]))
+                return p;
             p++;
-        return p;
+        }
     }
     // The rest of a line behind a word: up to and including the line break,
     // but never more than kDiscardLength characters.
