@@ -788,10 +788,10 @@ void limitOverlaps(AseReadState& state, std::vector<Pass*>& active, size_t here,
                 kDiscardLength);
     }
     state.overlapLeft -= std::min(work, state.overlapLeft);
-    for (Pass* pass : active) {
-        if (state.overlapStopped && pass->pos > spanEnd(state, *pass))
-            pass->done = true;
-    }
+    if (!state.overlapStopped)
+        return;
+    for (Pass* pass : active)
+        pass->done = pass->done || pass->pos > spanEnd(state, *pass);
 }
 
 // Runs the passes in state.passes, which are in the order of their starting
