@@ -1,10 +1,10 @@
 #include "ase_reader.h"
 
 #include "file_access.h"
+#include "problem_log.h"
+#include "text_scan.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -41,19 +41,6 @@ namespace {
 constexpr size_t kDiscardLength = 99;
 // Longest word or quoted text kept; longer ones are cut.
 constexpr size_t kWordLimit = kTextSize - 1;
-// Problems of one kind shown per object before the rest are only counted.
-constexpr int kProblemsShown = 3;
-
-// What the counts of a file may make it allocate, for its materials and the
-// arrays of all its objects, vertex normals included: many times the file's
-// size, so that a file cut off anywhere keeps what it holds, but never so much
-// that a few bytes can ask for gigabytes.
-uint64_t allocationBudget(size_t fileSize) {
-    const uint64_t mebibyte = uint64_t(1) << 20;
-    return std::min(mebibyte + 16384 * uint64_t(fileSize),
-                    1024 * mebibyte + 4 * uint64_t(fileSize));
-}
-
 // Passes that read on past the end of their object or material (a long line
 // hid the word that ends it from them) would each run through the rest of the
 // file. Together they may walk over the file a few times, a unit for each byte
@@ -109,52 +96,15 @@ const char* keywordText(Keyword keyword) {
     return kKeywordNames[keyword].data();
 }
 
-// White space as the C library sees it in the "C" locale.
-inline bool isBlank(unsigned char c) {
-    return c == ' ' || unsigned(c - '\t') < 5;
+// The rest of a line behind a word: up to and including the line break, but
+// never more than kDiscardLength characters.
+size_t discardLine(const Text& text, size_t p) {
+    size_t limit = p + std::min(kDiscardLength, text.size - p);
+    const void* lineBreak = std::memchr(text.data + p, '\n', limit - p);
+    if (lineBreak)
+        return size_t(static_cast<const unsigned char*>(lineBreak) - text.data) + 1;
+    return limit;
 }
-
-inline bool isDigit(unsigned char c) {
-    return unsigned(c - '0') < 10;
-}
-
-// The text being read.
-struct Text {
-    const unsigned char* data = nullptr;
-    size_t size = 0;
-
-    size_t skipBlanks(size_t p) const {
-        while (p < size && isBlank(data[p]))
-            p++;
-        return p;
-    }
-    size_t wordEnd(size_t p) const {
-        while (true) {
-            // Words are mostly printable characters, all above the blank.
-            while (p < size && data[p] > ' ')
-                p++;
-            if (p >= size || isBlank(data[p]))
-                return p;
-            p++;
-        }
-    }
-    // The rest of a line behind a word: up to and including the line break,
-    // but never more than kDiscardLength characters.
-    size_t discardLine(size_t p) const {
-        size_t limit = p + std::min(kDiscardLength, size - p);
-        const void* lineBreak = std::memchr(data + p, '\n', limit - p);
-        if (lineBreak)
-            return size_t(static_cast<const unsigned char*>(lineBreak) - data) + 1;
-        return limit;
-    }
-    bool match(size_t& p, char c) const {
-        if (p < size && data[p] == static_cast<unsigned char>(c)) {
-            p++;
-            return true;
-        }
-        return false;
-    }
-};
 
 // The keyword a word is, compared as the C string it would be in a word
 // buffer: cut at a zero byte.
@@ -179,121 +129,6 @@ Keyword readWord(const Text& text, size_t begin, size_t* end) {
     *end = text.wordEnd(begin);
     return classify(text.data + begin, *end - begin);
 }
-// "%d": white space, an optional sign, decimal digits. Like the C library, a
-// value outside the range of long is held at its limit and then cut to int;
-// a sign without digits is consumed and the conversion fails.
-bool scanInt(const Text& text, size_t& p, int* value) {
-    p = text.skipBlanks(p);
-    bool negative = false;
-    if (p < text.size && (text.data[p] == '+' || text.data[p] == '-')) {
-        negative = text.data[p] == '-';
-        p++;
-    }
-    size_t digits = p;
-    uint64_t magnitude = 0;
-    bool tooLarge = false;
-    const uint64_t limit = uint64_t(1) << 63;
-    while (p < text.size && isDigit(text.data[p])) {
-        // Beyond 2^63 the value is held at the limit anyway; stop before
-        // the multiplication could wrap.
-        tooLarge = tooLarge || magnitude > limit / 10;
-        if (!tooLarge) {
-            magnitude = magnitude * 10 + uint64_t(text.data[p] - '0');
-            tooLarge = magnitude > limit;
-        }
-        p++;
-    }
-    if (p == digits)
-        return false;
-    int64_t number;
-    if (negative)
-        number = tooLarge || magnitude >= limit ? INT64_MIN : -int64_t(magnitude);
-    else
-        number = tooLarge || magnitude >= limit ? INT64_MAX : int64_t(magnitude);
-    *value = int(uint32_t(uint64_t(number)));
-    return true;
-}
-
-// "%f" through the C library itself, for the rare forms the fast path leaves
-// alone (exponents, hexadecimal, infinities, NaN, broken numbers): its rules
-// for how much of a broken number it consumes are kept exactly that way. A
-// number never reaches past its word.
-bool scanFloatSlowly(const Text& text, size_t& p, float* value) {
-    size_t end = text.wordEnd(p);
-    FILE* stream =
-        end > p ? fmemopen(const_cast<unsigned char*>(text.data + p), end - p, "r") : nullptr;
-    if (!stream)
-        return false;
-    float number = 0;
-    int converted = std::fscanf(stream, "%f", &number);
-    p += size_t(std::max(std::ftell(stream), 0L));
-    std::fclose(stream);
-    if (converted == 1)
-        *value = number;
-    return converted == 1;
-}
-
-// "%f": white space, then a decimal number. Plain numbers (sign, digits,
-// fraction, exponent) are converted here, correctly rounded like the C
-// library does.
-bool scanFloat(const Text& text, size_t& p, float* value) {
-    p = text.skipBlanks(p);
-    size_t q = p;
-    if (q < text.size && (text.data[q] == '+' || text.data[q] == '-'))
-        q++;
-    size_t digits = q;
-    while (q < text.size && isDigit(text.data[q]))
-        q++;
-    bool plain = q > digits;
-    if (plain && q < text.size && text.data[q] == '.') {
-        size_t fraction = ++q;
-        while (q < text.size && isDigit(text.data[q]))
-            q++;
-        plain = q > fraction;
-    }
-    if (plain && q < text.size && (text.data[q] == 'e' || text.data[q] == 'E')) {
-        // An exponent needs a digit; "1e" or "1e+" alone goes the slow way.
-        size_t sign = q + 1;
-        if (sign < text.size && (text.data[sign] == '+' || text.data[sign] == '-'))
-            sign++;
-        size_t exponent = sign;
-        while (exponent < text.size && isDigit(text.data[exponent]))
-            exponent++;
-        plain = exponent > sign;
-        q = exponent;
-    } else if (plain && q < text.size) {
-        unsigned char next = text.data[q];
-        plain = !(next == '.' || next == 'x' || next == 'X');
-    }
-    if (plain) {
-        const char* first = reinterpret_cast<const char*>(text.data + p);
-        if (*first == '+')
-            first++;
-        float number;
-        std::from_chars_result result =
-            std::from_chars(first, reinterpret_cast<const char*>(text.data + q), number);
-        if (result.ec == std::errc() &&
-            result.ptr == reinterpret_cast<const char*>(text.data + q)) {
-            *value = number;
-            p = q;
-            return true;
-        }
-    }
-    return scanFloatSlowly(text, p, value);
-}
-
-// Reads up to count numbers separated by white space ("%f %f %f", "%d %d %d")
-// and tells how many were read; reading stops at the first that fails.
-template <typename T>
-int scanAll(const Text& text, size_t& p, T* values, int count,
-            bool (*scan)(const Text&, size_t&, T*)) {
-    for (int i = 0; i < count; i++) {
-        if (!scan(text, p, &values[i]))
-            return i;
-    }
-    return count;
-}
-
 // "%d:": the colon is taken when it is there.
 int scanIndex(const Text& text, size_t& p) {
     int index = 0;
@@ -347,14 +182,6 @@ enum ProblemKind {
     kProblemKinds
 };
 
-struct Problem {
-    size_t at;  // byte offset in the line it is about
-    int object; // -1: not tied to an object
-    int kind;
-    bool hidden; // stands for the problems of its kind not shown
-    std::string text;
-};
-
 // The three arrays that counts create, in the order they are made, and the
 // texture corners of the triangles, which have lines of their own.
 enum ArrayKind { kVertices, kTriangles, kTexVertices, kTexTriangles };
@@ -367,7 +194,6 @@ struct ObjectWork {
     size_t countAt[3] = {SIZE_MAX, SIZE_MAX, SIZE_MAX};
     // Data lines stored into each array.
     long long stored[4] = {0, 0, 0, 0};
-    int problems[kProblemKinds] = {};
 };
 
 } // namespace
@@ -386,29 +212,10 @@ struct AseReadState {
     size_t materialCountAt = SIZE_MAX;
     uint64_t overlapLeft = 0;
     bool overlapStopped = false;
-    int modelProblems[kProblemKinds] = {};
-    // Only the problems that will be shown; the rest are counted.
-    std::vector<Problem> problems;
+    ProblemLog log = newProblemLog(kProblemKinds);
 };
 
 namespace {
-
-__attribute__((format(printf, 5, 6))) void problem(AseReadState& state, int object, int kind,
-                                                   size_t at, const char* pattern, ...) {
-    int* count = object < 0 ? state.modelProblems : state.objects[size_t(object)].problems;
-    // The first problem past those shown stands for all of them.
-    if (++count[kind] > kProblemsShown) {
-        if (count[kind] == kProblemsShown + 1)
-            state.problems.push_back({at, object, kind, true, ""});
-        return;
-    }
-    char text[400];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    state.problems.push_back({at, object, kind, false, text});
-}
 
 // " \"%s", less the word's last character (the closing quote). Without an
 // opening quote and a word the field stays as it was.
@@ -430,8 +237,8 @@ void readQuotedText(AseReadState& state, char* field, size_t& p, size_t at) {
     std::memcpy(field, text.data + p, kept);
     field[kept] = 0;
     if (length > kWordLimit)
-        problem(state, -1, kTextCut, at, "quoted text of %zu characters cut to %zu", length,
-                kWordLimit);
+        addProblem(state.log, -1, kTextCut, at, "quoted text of %zu characters cut to %zu", length,
+                   kWordLimit);
     p = end;
 }
 
@@ -493,13 +300,13 @@ bool elementExists(AseReadState& state, int objectIndex, const void* elements, i
     Keyword countKeyword = Keyword(kNumVertex + array);
     int count = *countOf(object, array);
     if (!elements) {
-        problem(state, objectIndex, kNoArray, at, "%s in an object without %s, line skipped",
-                keywordText(keyword), keywordText(countKeyword));
+        addProblem(state.log, objectIndex, kNoArray, at, "%s in an object without %s, line skipped",
+                   keywordText(keyword), keywordText(countKeyword));
         return false;
     }
     if (index < 0 || index >= count) {
-        problem(state, objectIndex, kIndexOutside, at, "%s index %d %s, line skipped",
-                keywordText(keyword), index, outsideText(count, countKeyword).c_str());
+        addProblem(state.log, objectIndex, kIndexOutside, at, "%s index %d %s, line skipped",
+                   keywordText(keyword), index, outsideText(count, countKeyword).c_str());
         return false;
     }
     return true;
@@ -540,11 +347,11 @@ void readTexVertex(AseReadState& state, int objectIndex, size_t at, size_t& p) {
     if (object.materialId < 0 || object.materialId >= int(materials.size())) {
         // Files without a material list are common: one line per object,
         // counted for the whole file.
-        if (state.objects[size_t(objectIndex)].problems[kNoMaterial]++ == 0)
-            problem(state, -1, kNoMaterial, at,
-                    "*MESH_TVERT lines of object %d skipped: they are scaled by material %d, "
-                    "which the file does not list (%zu materials)",
-                    objectIndex, object.materialId, materials.size());
+        if (problemCount(state.log, objectIndex, kNoMaterial)++ == 0)
+            addProblem(state.log, -1, kNoMaterial, at,
+                       "*MESH_TVERT lines of object %d skipped: they are scaled by material %d, "
+                       "which the file does not list (%zu materials)",
+                       objectIndex, object.materialId, materials.size());
         return;
     }
     state.objects[size_t(objectIndex)].stored[kTexVertices]++;
@@ -583,12 +390,12 @@ void readFace(AseReadState& state, int objectIndex, size_t at, size_t& p, bool c
             continue;
         std::string outside = outsideText(count, corners ? kNumVertex : kNumTVertex);
         if (corners)
-            problem(state, objectIndex, kCornerOutside, at,
-                    "triangle %d names vertex %d %s, left out of the normals", index, target[k],
-                    outside.c_str());
+            addProblem(state.log, objectIndex, kCornerOutside, at,
+                       "triangle %d names vertex %d %s, left out of the normals", index, target[k],
+                       outside.c_str());
         else
-            problem(state, objectIndex, kTexCornerOutside, at,
-                    "triangle %d names texture vertex %d %s", index, target[k], outside.c_str());
+            addProblem(state.log, objectIndex, kTexCornerOutside, at,
+                       "triangle %d names texture vertex %d %s", index, target[k], outside.c_str());
         return;
     }
 }
@@ -599,8 +406,8 @@ void readMaterialRef(AseReadState& state, int objectIndex, size_t at, size_t& p)
     if (value >= -2147483648.0 && value < 2147483648.0)
         state.model->objects[size_t(objectIndex)].materialId = int(value);
     else
-        problem(state, objectIndex, kMaterialOutside, at,
-                "*MATERIAL_REF value names no material, line skipped");
+        addProblem(state.log, objectIndex, kMaterialOutside, at,
+                   "*MATERIAL_REF value names no material, line skipped");
 }
 
 // A count keyword: the count is read into its field; a count that cannot be
@@ -702,7 +509,7 @@ size_t settle(const Text& text, size_t pos, uint32_t actedOn) {
         size_t end;
         if (actedOn >> readWord(text, pos, &end) & 1)
             return pos;
-        pos = text.discardLine(end);
+        pos = discardLine(text, end);
     }
 }
 
@@ -782,10 +589,10 @@ void limitOverlaps(AseReadState& state, std::vector<Pass*>& active, size_t here,
         return;
     if (!state.overlapStopped && work > state.overlapLeft) {
         state.overlapStopped = true;
-        problem(state, -1, kIncomplete, here,
-                "objects or materials of this file overlap (a line over %zu characters hides "
-                "where one begins), and reading them was cut short: the model may be incomplete",
-                kDiscardLength);
+        addProblem(state.log, -1, kIncomplete, here,
+                   "objects or materials of this file overlap (a line over %zu characters hides "
+                   "where one begins), and reading them was cut short: the model may be incomplete",
+                   kDiscardLength);
     }
     state.overlapLeft -= std::min(work, state.overlapLeft);
     if (!state.overlapStopped)
@@ -837,7 +644,7 @@ void sweep(AseReadState& state) {
         } else {
             size_t end;
             Keyword keyword = readWord(text, here, &end);
-            size_t discarded = text.discardLine(end);
+            size_t discarded = discardLine(text, end);
             // All passes stand on one word: lines that none of them acts on,
             // or that they all land behind alike, are passed over at once,
             // until the next pass joins.
@@ -850,7 +657,7 @@ void sweep(AseReadState& state) {
                 if (here >= text.size || here >= next)
                     break;
                 keyword = readWord(text, here, &end);
-                discarded = text.discardLine(end);
+                discarded = discardLine(text, end);
             }
             if (skipped) {
                 for (Pass* pass : active)
@@ -882,12 +689,13 @@ void sweep(AseReadState& state) {
 int believe(AseReadState& state, int object, int count, uint64_t recordBytes, const char* what,
             size_t at, uint64_t& budget) {
     if (count < 0) {
-        problem(state, object, kCountRefused, at, "%s %d is negative, taken as 0", what, count);
+        addProblem(state.log, object, kCountRefused, at, "%s %d is negative, taken as 0", what,
+                   count);
         return 0;
     }
     if (uint64_t(count) * recordBytes > budget) {
-        problem(state, object, kCountRefused, at,
-                "%s %d is more than a file of this size may ask for, taken as 0", what, count);
+        addProblem(state.log, object, kCountRefused, at,
+                   "%s %d is more than a file of this size may ask for, taken as 0", what, count);
         return 0;
     }
     budget -= uint64_t(count) * recordBytes;
@@ -909,9 +717,9 @@ void makeArrays(AseReadState& state) {
                                 "*MATERIAL_COUNT", state.materialCountAt, budget);
     int sections = int(state.sectionEnds.size());
     if (materialCount > sections)
-        problem(state, -1, kIncomplete, state.materialCountAt,
-                "*MATERIAL_COUNT %d, but the file holds %d materials; the others are left empty",
-                materialCount, sections);
+        addProblem(state.log, -1, kIncomplete, state.materialCountAt,
+                   "*MATERIAL_COUNT %d, but the file holds %d materials; the others are left empty",
+                   materialCount, sections);
     model.materialCount = materialCount;
     state.sections.resize(size_t(materialCount), tMaterialInfo());
     model.materials = std::move(state.sections);
@@ -961,12 +769,12 @@ void reportIncompleteObjects(AseReadState& state) {
             continue;
         // The last object's text ends where the file does.
         if (i + 1 == state.objects.size())
-            problem(state, int(i), kIncomplete, state.text.size,
-                    "the text ends inside object %zu, with %s; the rest are left empty", i,
-                    missing.c_str());
+            addProblem(state.log, int(i), kIncomplete, state.text.size,
+                       "the text ends inside object %zu, with %s; the rest are left empty", i,
+                       missing.c_str());
         else
-            problem(state, int(i), kIncomplete, work.end,
-                    "object %zu has only %s; the rest are left empty", i, missing.c_str());
+            addProblem(state.log, int(i), kIncomplete, work.end,
+                       "object %zu has only %s; the rest are left empty", i, missing.c_str());
     }
 }
 
@@ -995,45 +803,10 @@ void AseReader::readModel(AseReadState& state, tModel* model) {
 }
 
 void AseReader::reportProblems(AseReadState& state) {
-    std::vector<Problem>& shown = state.problems;
-    if (shown.empty())
-        return;
-    std::stable_sort(shown.begin(), shown.end(),
-                     [](const Problem& a, const Problem& b) { return a.at < b.at; });
-    // Line numbers from the starts of the lines.
-    const Text& text = state.text;
-    std::vector<size_t> lineStarts(1, 0);
-    for (size_t p = 0; p < text.size;) {
-        const void* lineBreak = std::memchr(text.data + p, '\n', text.size - p);
-        if (!lineBreak)
-            break;
-        p = size_t(static_cast<const unsigned char*>(lineBreak) - text.data) + 1;
-        lineStarts.push_back(p);
-    }
-    for (Problem& p : shown) {
-        std::string where = ": ";
-        if (p.hidden) {
-            int* count =
-                p.object < 0 ? state.modelProblems : state.objects[size_t(p.object)].problems;
-            p.text = std::to_string(count[p.kind] - kProblemsShown) +
-                     " further problems like the one above";
-            if (p.object >= 0)
-                p.text += " in object " + std::to_string(p.object);
-            p.text += " not shown";
-        } else {
-            // A problem at the very end of a text that ends in a line break
-            // is on the last line, not on the empty one after it.
-            size_t at = std::min(p.at, text.size);
-            if (at == text.size && at > 0 && text.data[at - 1] == '\n')
-                at--;
-            size_t line = size_t(std::upper_bound(lineStarts.begin(), lineStarts.end(), at) -
-                                 lineStarts.begin());
-            where = ":" + std::to_string(line) + ": ";
-        }
-        std::string message = state.name + where + p.text;
+    for (std::string& message : problemLines(state.log, state.text, state.name)) {
         if (printProblems)
             std::printf("%s\n", message.c_str());
-        problems.push_back(message);
+        problems.push_back(std::move(message));
     }
 }
 
@@ -1044,26 +817,10 @@ bool AseReader::readModelFromMemory(tModel* model, const char* data, size_t size
     problems.clear();
     AseReadState state;
     state.name = name ? name : "";
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
     // A UTF-16 text (by its byte order mark) is read as its UTF-8 equivalent;
     // a UTF-8 byte order mark is skipped.
     std::string converted;
-    if (size >= 2 &&
-        ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-        std::u16string units((size - 2) / 2, u'\0');
-        for (size_t i = 0; i < units.size(); i++)
-            units[i] = bytes[0] == 0xFE ? char16_t(bytes[2 + 2 * i] << 8 | bytes[3 + 2 * i])
-                                        : char16_t(bytes[3 + 2 * i] << 8 | bytes[2 + 2 * i]);
-        converted = utf8FromUtf16(units.data(), units.size());
-        bytes = reinterpret_cast<const unsigned char*>(converted.data());
-        size = converted.size();
-    }
-    if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        bytes += 3;
-        size -= 3;
-    }
-    state.text.data = bytes;
-    state.text.size = size;
+    state.text = modelText(reinterpret_cast<const unsigned char*>(data), size, &converted);
     // A model read before is replaced.
     releaseModelArrays(*model);
     *model = tModel();
