@@ -5,6 +5,7 @@
 #include <cctype>
 #include <climits>
 #include <dirent.h>
+#include <filesystem>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -126,6 +127,15 @@ std::string own_data_folder() {
             return installed;
     }
     return ROBOT_SOURCE_DATA_DIR;
+}
+
+void work_from_own_data_when_none() {
+    if (isDirectory("data"))
+        return;
+    std::string own = own_data_folder();
+    std::error_code ignored;
+    if (isDirectory(own))
+        std::filesystem::current_path(folderOf(own), ignored);
 }
 
 std::string find_scene_file(const char* scene_path) {

@@ -18,9 +18,16 @@ std::string match_path_ignoring_case(const std::string& path);
 // folder, each matched as above. "" when none of them exists.
 std::string find_bitmap(const char* written, const char* model_path);
 
-// The program's own data folder: PREFIX/share/robot-scene beside an
+// The program's own data folder: PREFIX/share/robot-scene/data beside an
 // installed program, else the source tree's data/ the program was built from.
 std::string own_data_folder();
+
+// For the run without a model of the user's: when the working directory has
+// no data folder at all, the program works from the folder that holds its own
+// data folder instead, so that an installed program shows its robot from
+// anywhere. With a data folder present (or no data folder of the program's
+// own) nothing changes, and the scene's files are looked for as always.
+void work_from_own_data_when_none();
 
 // A file of the scene's own (scene_path, e.g. "data\\grasstex.bmp"): as
 // given, when it exists from the working directory; else the file of the

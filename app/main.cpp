@@ -1,5 +1,6 @@
 #include "control.h"
 #include "display.h"
+#include "file_lookup.h"
 #include "frame_timer.h"
 #include "options.h"
 #include "own_model.h"
@@ -35,6 +36,8 @@ int main(int argc, char* argv[]) {
         printf("\n");
         return 1;
     }
+    if (!options.model_path)
+        work_from_own_data_when_none();
 
     // SDL is shut down at every exit, including a fatal texture error.
     atexit(SDL_Quit);

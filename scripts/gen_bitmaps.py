@@ -342,8 +342,12 @@ def write_face(path, kind="bmp"):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--face", nargs=2, metavar=("FORMAT", "OUT"))
+    parser = argparse.ArgumentParser(
+        description=__doc__.splitlines()[0].rstrip(":") + " (grasstex.bmp, robot.bmp, "
+        "robotface.bmp; every run writes the same bytes).")
+    parser.add_argument("--face", nargs=2, metavar=("FORMAT", "OUT"),
+                        help="write only the robot's face to the file OUT instead, as FORMAT "
+                             "bmp, png or tga (the same pixels in each); data/ is not touched")
     args = parser.parse_args()
     if args.face:
         kind, out = args.face

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes data/robot.ase, the robot that the program loads.
+"""Writes the robot model that the program loads (data/robot.ase) as ASE text.
 
 The robot is built from boxes, cylinders and spheres in the file's own axes:
 z is up, the soles stand at z = -0.45 and the robot faces -y (its left hand
@@ -17,7 +17,9 @@ Materials:
   2 RobotJoint  dark grey, no texture
   3 RobotAccent orange, no texture (chest plate, antenna tip)
 
-Usage: gen_robot_ase.py [OUTPUT]   (default: data/robot.ase beside scripts/)
+Usage: gen_robot_ase.py [OPTIONS] OUTPUT
+  OUTPUT is the file to write, or - for standard output. The shipped model
+  is `gen_robot_ase.py data/robot.ase`, run from the repository root.
 
 The same robot as a model of another tool, for trying and testing
 `robot MODEL.ase` (options, all optional):
@@ -31,8 +33,10 @@ The same robot as a model of another tool, for trying and testing
 """
 
 import argparse
+import io
 import math
 import os
+import sys
 
 import ase_layout as ase
 
@@ -322,35 +326,57 @@ def write_model(path, up="z", scale_by=1.0, offset=(0.0, 0.0, 0.0), bitmaps=None
         bitmap = (bitmaps or {}).get(m.name, m.bitmap)
         materials.append(ase.Material(m.name, m.ambient, m.diffuse, m.specular, bitmap=bitmap,
                                       tiling=m.tiling))
+    text = io.StringIO()
+    ase.header(text, "robot.ase" if path == "-" else os.path.basename(path))
+    if material_list:
+        ase.material_list(text, materials)
+    for name, mesh, material, centre in parts:
+        ase.geomobject(text, name, mesh, material, centre)
+    if path == "-":
+        sys.stdout.write(text.getvalue())
+        sys.stdout.flush()
+        return parts
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     with open(path, "w", newline="\n") as out:
-        ase.header(out, os.path.basename(path))
-        if material_list:
-            ase.material_list(out, materials)
-        for name, mesh, material, centre in parts:
-            ase.geomobject(out, name, mesh, material, centre)
+        out.write(text.getvalue())
     return parts
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("output", nargs="?",
-                        default=os.path.join(here, "..", "data", "robot.ase"))
-    parser.add_argument("--up", choices=("z", "y"), default="z")
-    parser.add_argument("--scale", type=float, default=1.0)
-    parser.add_argument("--offset", type=float, nargs=3, default=(0.0, 0.0, 0.0))
-    parser.add_argument("--bitmap", action="append", default=[], metavar="NAME=PATH")
-    parser.add_argument("--no-material-list", action="store_true")
+    parser = argparse.ArgumentParser(
+        description=__doc__.splitlines()[0],
+        epilog="The shipped model is written by `scripts/gen_robot_ase.py data/robot.ase`; "
+               "the options write the same robot as other tools would export it.")
+    parser.add_argument("output", metavar="OUTPUT",
+                        help="the file to write (its folder is created), or - for standard output")
+    parser.add_argument("--up", choices=("z", "y"), default="z",
+                        help="the up axis of the written coordinates: z (the default, as "
+                             "data/robot.ase) or y (y up, the face towards +z)")
+    parser.add_argument("--scale", type=float, default=1.0, metavar="S",
+                        help="multiply every position by S (default 1)")
+    parser.add_argument("--offset", type=float, nargs=3, default=(0.0, 0.0, 0.0),
+                        metavar=("X", "Y", "Z"),
+                        help="then move the robot by (X, Y, Z), in the written axes")
+    parser.add_argument("--bitmap", action="append", default=[], metavar="NAME=PATH",
+                        help="the material NAME (RobotBody, RobotFace) names the bitmap PATH "
+                             "instead of its own; may be given more than once")
+    parser.add_argument("--no-material-list", action="store_true",
+                        help="leave out the material list and the texture coordinates, as "
+                             "exporters of plain geometry do")
     args = parser.parse_args()
+    for b in args.bitmap:
+        if "=" not in b:
+            parser.error("--bitmap takes NAME=PATH, not %r" % b)
     bitmaps = dict(b.split("=", 1) for b in args.bitmap)
-    path = os.path.normpath(args.output)
+    path = args.output if args.output == "-" else os.path.normpath(args.output)
     parts = write_model(path, args.up, args.scale, tuple(args.offset), bitmaps,
                         not args.no_material_list)
     verts = sum(len(m.verts) for _, m, _, _ in parts)
     faces = sum(len(m.faces) for _, m, _, _ in parts)
-    print("%s: %d objects, %d vertices, %d triangles, %d bytes"
-          % (path, len(parts), verts, faces, os.path.getsize(path)))
+    size = "" if path == "-" else ", %d bytes" % os.path.getsize(path)
+    print("%s: %d objects, %d vertices, %d triangles%s"
+          % ("standard output" if path == "-" else path, len(parts), verts, faces, size),
+          file=sys.stderr if path == "-" else sys.stdout)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 # Package lists shared by the run and test commands.
 BUILD_PACKAGES=(build-essential cmake pkg-config python3 libsdl1.2-dev libgl1-mesa-dev
                 libglu1-mesa-dev libgl1-mesa-dri)
-TEST_PACKAGES=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libstb-dev
+TEST_PACKAGES=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
                libegl-dev libegl-mesa0 xvfb xauth xdotool imagemagick x11-utils apitrace)
 BENCH_PACKAGES=(python3 libbenchmark-dev libassimp-dev)
 # What the run command needs to show the program on a machine without a display.

@@ -783,21 +783,45 @@ def test_own_model_arguments(ctx):
 def test_own_model_installed(ctx):
     """cmake --install puts the program and its data under a prefix; run
     from elsewhere, the installed program shows the installed robot.ase with
-    its bitmaps and the installed grass."""
+    its bitmaps and the installed grass, with a model named and without one.
+    A working directory with a data folder of its own keeps the usual rules:
+    its missing grass ends the run."""
     prefix = ctx.folder()
     subprocess.run(["cmake", "--install", ctx.build, "--prefix", prefix], check=True,
                    stdout=subprocess.DEVNULL, timeout=120)
-    data = os.path.join(prefix, "share", "robot-scene")
+    data = os.path.join(prefix, "share", "robot-scene", "data")
     # Blue grass tells the installed data from the source tree's.
     gen_bitmaps.write_bmp24(os.path.join(data, "grasstex.bmp"), 2, 2, [[(0, 0, 255)] * 2] * 2)
+    installed = os.path.join(prefix, "bin", "robot")
+    camera = h.camera_for(3)
     with h.Xvfb() as x:
-        out, (image,) = own_run(ctx, x, [os.path.join(data, "robot.ase")], ctx.folder(),
-                                name="installed", program=os.path.join(prefix, "bin", "robot"))
-    check(out == b"Video mod nastaven\n", "stdout %r" % out)
-    ground = h.camera_for(3).project((5.0, 5.0, 0.0))
-    pixel = image.pixel(int(ground[0]), int(ground[1]))
-    check(pixel[2] > 20 and pixel[2] > 2 * max(pixel[0], pixel[1]),
-          "the ground at (5, 5) is %s, not the installed blue grass" % (pixel,))
+        named, (with_model,) = own_run(ctx, x, [os.path.join(data, "robot.ase")], ctx.folder(),
+                                       name="installed", program=installed)
+        plain, (without,) = own_run(ctx, x, [], ctx.folder(), name="installed-default",
+                                    program=installed)
+        own_data = ctx.folder()
+        os.mkdir(os.path.join(own_data, "data"))
+        with h.Program(x, installed, own_data, probe=ctx.probe) as p:
+            status = p.wait_exit()
+            check(status == 1, "a data folder without grass: exit status %s" % status)
+            check(p.stdout() == b"Video mod nastaven\nUnable to find or open the file: "
+                  b"data\\robot.aseTextura data\\grasstex.bmp nenalezena.\n",
+                  "a data folder without grass: stdout %r" % p.stdout())
+    for out, image, label in ((named, with_model, "with a model"),
+                              (plain, without, "without a model")):
+        check(out == b"Video mod nastaven\n", "%s: stdout %r" % (label, out))
+        ground = camera.project((5.0, 5.0, 0.0))
+        pixel = image.pixel(int(ground[0]), int(ground[1]))
+        check(pixel[2] > 20 and pixel[2] > 2 * max(pixel[0], pixel[1]),
+              "%s: the ground at (5, 5) is %s, not the installed blue grass" % (label, pixel))
+    # Without a model the installed robot stands where the robot stands.
+    robot = screen_box(camera, robot_in_scene(read_model_vertices(os.path.join(data,
+                                                                               "robot.ase"))))
+    c0, r0, c1, r1 = (int(v) for v in robot)
+    drawn = [(c, r) for r in range(r0, r1 + 1) for c in range(c0, c1 + 1)
+             if without.pixel(c, r) != with_model.pixel(0, 0) and
+             not (without.pixel(c, r)[2] > 2 * max(without.pixel(c, r)[:2]))]
+    check(len(drawn) > 50, "without a model: no robot drawn in %s" % (robot,))
 
 
 class Context:
