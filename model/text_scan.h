@@ -69,6 +69,13 @@ bool scanInt(const Text& text, size_t& p, int* value);
 // reaches past its word. On failure *value is untouched.
 bool scanFloat(const Text& text, size_t& p, float* value);
 
+// scanFloat's way for the forms its fast path leaves alone (exponents without
+// digits, hexadecimal, infinities, NaN, broken numbers), and as good for any
+// other: the GNU C library's "%f" to the character and to the bit, written
+// out so that every system reads model files as Linux does. p must be at the
+// start of a word.
+bool scanFloatSlowly(const Text& text, size_t& p, float* value);
+
 // Reads up to count numbers separated by white space ("%f %f %f", "%d %d %d")
 // and tells how many were read; reading stops at the first that fails.
 template <typename T>

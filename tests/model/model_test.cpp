@@ -9,10 +9,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -101,24 +102,47 @@ void expectSameAsPlainReader(const std::string& text) {
 }
 
 std::string writeTemporary(const std::string& bytes) {
-    char path[] = "/tmp/model_test_XXXXXX";
-    int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    close(fd);
-    return path;
+    static std::mt19937 names(std::random_device{}());
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("model_test_" + std::to_string(names()));
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    EXPECT_TRUE(out.good()) << path;
+    return path.string();
 }
+
+#ifdef _WIN32
+// Standard error thrown away, in the shell's words.
+const char* kQuiet = " 2>NUL";
+#else
+const char* kQuiet = " 2>/dev/null";
+#endif
 
 // Runs ase-inspect with args and returns its standard output; status gets
 // its exit code.
 std::string inspect(const std::string& args, int* status) {
+#ifdef _WIN32
+    // A cross-built test runs under wine, where the build's Unix paths are
+    // on drive Z:. The shell takes off the outer quotes.
+    std::string program = ASE_INSPECT;
+    if (program[0] == '/')
+        program = "Z:" + program;
+    for (char& c : program)
+        c = c == '/' ? '\\' : c;
+    FILE* pipe = _popen(("\"\"" + program + "\" " + args + "\"").c_str(), "r");
+#else
     FILE* pipe = popen((std::string(ASE_INSPECT) + " " + args).c_str(), "r");
+#endif
     EXPECT_NE(pipe, nullptr);
     std::string output;
     char buffer[256];
     while (size_t n = pipe ? std::fread(buffer, 1, sizeof buffer, pipe) : 0)
         output.append(buffer, n);
+#ifdef _WIN32
+    *status = pipe ? _pclose(pipe) : -1;
+#else
     *status = pipe ? WEXITSTATUS(pclose(pipe)) : -1;
+#endif
     return output;
 }
 
@@ -371,7 +395,7 @@ std::string utf16(const std::string& ascii, bool bigEndian) {
 bool loadFile(Loaded& l, const std::string& bytes) {
     std::string path = writeTemporary(bytes);
     bool ok = l.reader.loadModel(&l.model, path.c_str());
-    unlink(path.c_str());
+    std::remove(path.c_str());
     return ok;
 }
 
@@ -429,7 +453,7 @@ TEST(AseReaderFiles, InspectorDumpFormat) {
                                       "*MESH_TVERT 0 0.25 1\n");
     int status = -1;
     std::string output = inspect("--dump " + path, &status);
-    unlink(path.c_str());
+    std::remove(path.c_str());
     EXPECT_EQ(status, 0);
     EXPECT_EQ(output, "objects 1\nmaterials 1\n"
                       "material 0 name \"M\" bitmap \"\" diffuse 0.100000001 0.200000003 "
@@ -442,7 +466,7 @@ TEST(AseReaderFiles, InspectorDumpFormat) {
     path = writeTemporary("*MATERIAL_COUNT 1\n*MATERIAL\n*BITMAP \"a.bmp\"\n*GEOMOBJECT\n"
                           "*MESH_NUMVERTEX 1\n*MESH_VERTEX 4 1 2 3\n");
     output = inspect(path, &status);
-    unlink(path.c_str());
+    std::remove(path.c_str());
     EXPECT_EQ(status, 0);
     for (const std::string& line :
          {std::string("object 0: 1 vertices, 0 faces, 0 texture vertices, material 0"),
@@ -451,11 +475,11 @@ TEST(AseReaderFiles, InspectorDumpFormat) {
         EXPECT_NE(output.find(line), std::string::npos) << line << "\nin:\n" << output;
 
     // Exit codes: no file named, a file that cannot be read, a bad option.
-    inspect("2>/dev/null", &status);
+    inspect(kQuiet, &status);
     EXPECT_NE(status, 0);
     inspect("/no/such/file", &status);
     EXPECT_EQ(status, 1);
-    inspect("--bad x y 2>/dev/null", &status);
+    inspect(std::string("--bad x y") + kQuiet, &status);
     EXPECT_EQ(status, 2);
 }
 
