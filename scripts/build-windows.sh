@@ -8,8 +8,8 @@
 # through a private sources file and private package lists (the system's own
 # lists are not touched) and cross-built once into build-windows/sdl/, where
 # later runs find it.
-#   ROBOT_WINDOWS_TESTS=ON   also cross-builds the unit tests (scripts/test.sh
-#                            runs them under wine)
+# Arguments go to CMake's configure step: -DROBOT_TESTS=ON also builds the
+# unit and end-to-end tests (scripts/test.sh runs them under wine).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -71,14 +71,21 @@ if [ ! -f "$sdl/bin/SDL.dll" ] || [ ! -f "$sdl/lib/libSDLmain.a" ]; then
 fi
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/windows-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROBOT_SDL_PREFIX="$sdl" -DROBOT_BENCH=OFF \
-    -DROBOT_TESTS="${ROBOT_WINDOWS_TESTS:-OFF}" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROBOT_SDL_PREFIX="$sdl" -DROBOT_BENCH=OFF -DROBOT_TESTS=OFF \
+    "$@" >/dev/null
 cmake --build "$build" -j"$jobs"
 
 # The zip holds the program, its tools and its data at its top level, so that
-# it unpacks into a folder from which robot.exe runs as it is.
-mkdir -p dist
-python3 scripts/make_windows_zip.py dist/robot-windows-x86_64.zip \
-    "$build/app/robot.exe" "$sdl/bin/SDL.dll" "$build/tools/ase-inspect.exe" \
-    "$build/tools/bmp-inspect.exe" --data data --readme scripts/windows-readme.txt
+# it unpacks into a folder from which robot.exe runs as it is; the programs
+# without their debugging information.
+stage="$build/zip"
+rm -rf "$stage"
+mkdir -p "$stage"
+for file in "$build/bin/robot.exe" "$build/bin/ase-inspect.exe" "$build/bin/bmp-inspect.exe" \
+    "$sdl/bin/SDL.dll"; do
+    $host-strip -o "$stage/$(basename "$file")" "$file"
+done
+python3 scripts/make_windows_zip.py dist/robot-windows-x86_64.zip "$stage"/robot.exe \
+    "$stage"/SDL.dll "$stage"/ase-inspect.exe "$stage"/bmp-inspect.exe \
+    --data data --readme scripts/windows-readme.txt
 echo "Wrote dist/robot-windows-x86_64.zip"
