@@ -48,16 +48,15 @@ EOF
     local apt=(apt-get -q -o Dir::Etc::SourceList="$work/sources" -o Dir::Etc::SourceParts=/dev/null
                -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache")
     echo "Cross-building SDL 1.2 for Windows from Debian's source package (log: $log)"
-    if ! {
+    if ! (
         "${apt[@]}" update &&
-            (cd "$work" && "${apt[@]}" source --download-only libsdl1.2) &&
-            tar -xzf "$work"/libsdl1.2_*.orig.tar.gz -C "$work" &&
-            cd "$work"/SDL-1.2.* &&
+            cd "$work" && "${apt[@]}" source --download-only libsdl1.2 &&
+            tar -xzf libsdl1.2_*.orig.tar.gz && cd SDL-1.2.* &&
             # Without --disable-stdio-redirect SDL's entry point sends standard
             # output to a file stdout.txt instead of the console.
             ./configure --host=$host --prefix="$sdl" --disable-stdio-redirect &&
             make -j"$jobs" && make install
-    } >"$log" 2>&1; then
+    ) >"$log" 2>&1; then
         tail -n 20 "$log" >&2
         echo "Building SDL for Windows failed; the whole log is in $log" >&2
         rm -rf "$sdl"
