@@ -43,11 +43,35 @@ std::string utf8FromUtf16(const char16_t* units, size_t count) {
 
 #ifdef _WIN32
 
+namespace {
+
+// Names from the command line and from most model files are in the system's
+// code page; names that came as UTF-16 (wide names, UTF-16 model files) reach
+// here as UTF-8. A name beyond ASCII that is valid UTF-8 is opened as UTF-8,
+// any other in the code page.
+HANDLE openForReading(const std::string& name) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    bool ascii = true;
+    for (char c : name)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    int units =
+        ascii ? 0
+              : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.c_str(), -1, nullptr, 0);
+    if (units > 0) {
+        std::wstring wide(size_t(units), L'\0');
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.c_str(), -1, &wide[0], units);
+        return CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    return CreateFileA(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
 bool mapFile(const char* path, MappedFile* file) {
     *file = MappedFile();
-    HANDLE handle = CreateFileA(hostPath(path).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = openForReading(hostPath(path));
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER size;

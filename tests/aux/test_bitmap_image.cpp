@@ -321,9 +321,10 @@ class BitmapFiles : public testing::Test {
         dir = path.string();
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
+    // name is UTF-8, also on Windows.
     std::string write(const std::string& name, const Bytes& bytes) {
         std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary)
+        std::ofstream(std::filesystem::u8path(path), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return path;
     }

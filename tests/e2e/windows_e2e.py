@@ -47,6 +47,21 @@ def check_like_linux(windows, linux, label):
           "%s: %d pixels differ from the Linux program's picture" % (label, count))
 
 
+def steady_screenshot(program, path, timeout=15):
+    """The window's picture once two in a row agree: the scene stands still
+    while no key is held, but its first frame is lit unlike the rest, and
+    without the frame probe nothing tells how many frames were drawn."""
+    deadline = time.monotonic() + timeout
+    last = program.screenshot(path)
+    while True:
+        time.sleep(0.2)
+        shot = program.screenshot(path)
+        if shot.data == last.data:
+            return shot
+        check(time.monotonic() < deadline, "the picture did not settle within %d s" % timeout)
+        last = shot
+
+
 def run(ctx, x, folder, args=(), keys=(None,), name="run", linux=False, program=None):
     """Runs program (robot.exe of the unpacked folder folder, or with linux
     the Linux program) in folder on args, takes a screenshot after each of keys (None:
@@ -66,7 +81,7 @@ def run(ctx, x, folder, args=(), keys=(None,), name="run", linux=False, program=
                 p.hold(key, 0.15)
                 p.wait_frames(10)
             tag = "linux" if linux else "windows"
-            shots.append(p.screenshot(ctx.out("%s-%s-%d.png" % (name, tag, len(shots)))))
+            shots.append(steady_screenshot(p, ctx.out("%s-%s-%d.png" % (name, tag, len(shots)))))
         status = p.escape()
         return p.stdout(), shots, status, caption
 
@@ -142,10 +157,10 @@ def test_drive(ctx):
         with h.Program(x, os.path.join(folder, "robot.exe"), folder, wine_prefix=ctx.prefix,
                        logdir=ctx.folder()) as p:
             p.wait_window()
-            before = p.screenshot(ctx.out("drive-before.png"))
+            before = steady_screenshot(p, ctx.out("drive-before.png"))
             held = p.hold("Up", 1.0)
             p.wait_frames(10)
-            after = p.screenshot(ctx.out("drive-after.png"))
+            after = steady_screenshot(p, ctx.out("drive-after.png"))
             check(p.escape() == 0, "exit status after Escape is not 0")
 
     def edge_row(walked):
