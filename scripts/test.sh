@@ -78,21 +78,31 @@ for target in build-fuzz/fuzz/fuzz_*; do
 done
 echo "== Windows: cross-build, zip, unit and end-to-end tests under wine"
 # The Windows program's pictures are compared with those of the Linux
-# program built above. The wine prefix is made afresh for each run, before
-# the first test starts in it, and its wine server is ended at the end.
+# program built above. The wine prefixes are made afresh for each run, before
+# the first test starts in them, and their wine servers are ended at the end.
 bash scripts/build-windows.sh -DROBOT_TESTS=ON -DROBOT_LINUX_PROGRAM="$root/build/app/robot"
 # The unit tests and the end-to-end tests have a prefix each.
 wine_prefixes=("$root/build-windows/wine-prefix" "$root/build-windows/wine-prefix-e2e")
+# Their wine servers end with the run, also when a test fails.
+stop_wine() {
+    for prefix in "${wine_prefixes[@]}"; do
+        WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    done
+}
+trap stop_wine EXIT
+making=()
 for prefix in "${wine_prefixes[@]}"; do
     rm -rf "$prefix"
     (export WINEPREFIX="$prefix" WINEDEBUG=-all && unset DISPLAY &&
         wineboot -i >/dev/null 2>&1 && wineserver -w) &
+    making+=($!)
 done
-wait
+for pid in "${making[@]}"; do
+    wait "$pid" || { echo "FAILED: wine could not make its prefix (wineboot -i)"; exit 1; }
+done
 run_ctest build-windows
-for prefix in "${wine_prefixes[@]}"; do
-    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-done
+stop_wine
+trap - EXIT
 
 if [ "$fuzz_failed" -gt 0 ]; then
     echo "Tests: $passed passed, $fuzz_failed failed"
