@@ -88,7 +88,9 @@ def run(ctx, x, folder, args=(), keys=(None,), name="run", linux=False, program=
 
 def test_escape(ctx):
     """The window opens with the rate as its caption, "Video mod nastaven"
-    reaches standard output (with wine's CRLF), Escape ends with status 0."""
+    reaches standard output (with wine's CRLF), Escape ends with status 0.
+    Started from a folder without data\\, the program shows the same scene
+    from the data\\ beside it."""
     with h.Xvfb() as x:
         folder = ctx.unpacked()
         with h.Program(x, os.path.join(folder, "robot.exe"), folder,
@@ -99,9 +101,15 @@ def test_escape(ctx):
             check(len(caption) == 10 and h.CAPTION_RE.match(caption),
                   "caption %r is not a rate in %%10.1f" % caption)
             check(0 < float(caption) <= 1000, "caption rate %r out of range" % caption)
+            picture = steady_screenshot(p, ctx.out("escape.png"))
             status = p.escape()
             check(status == 0, "exit status %s after Escape, expected 0" % status)
             check(p.stdout() == b"Video mod nastaven\r\n", "stdout %r" % p.stdout())
+        out, (elsewhere,), status, _ = run(ctx, x, ctx.folder(), name="escape-elsewhere",
+                                           program=os.path.join(folder, "robot.exe"))
+        check(status == 0 and out == b"Video mod nastaven\r\n",
+              "started elsewhere: status %s, stdout %r" % (status, out))
+        check(elsewhere.data == picture.data, "started elsewhere, the scene looks different")
 
 
 def test_missing_texture(ctx):
