@@ -22,17 +22,23 @@ sdl="$build/sdl"
 host=x86_64-w64-mingw32
 mkdir -p "$build"
 
-# The archive the system's own packages come from, from its sources list in
-# either of apt's two formats.
+# The archive the system's own packages come from (not its security archive),
+# from its sources list in either of apt's two formats.
 debian_archive() {
     local uri=
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-        uri=$(awk '/^URIs:/ { for (i = 2; i <= NF; i++) if ($i !~ /security/) { print $i; exit } }' \
+        uri=$(awk '/^URIs:/ { for (i = 2; i <= NF; i++)
+                                  if ($i !~ /security/) { print $i; exit } }' \
             /etc/apt/sources.list.d/debian.sources)
     fi
     if [ -z "$uri" ]; then
         uri=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-            awk '$1 == "deb" && $0 !~ /security/ { for (i = 2; i <= NF; i++) if ($i ~ /:\/\//) { print $i; exit } }')
+            awk '$1 == "deb" && $0 !~ /security/ {
+                     for (i = 2; i <= NF; i++) if ($i ~ /:\/\//) { print $i; exit } }')
+    fi
+    if [ -z "$uri" ]; then
+        echo "No Debian archive found in the system's apt sources to fetch SDL's sources from" >&2
+        exit 1
     fi
     echo "$uri"
 }
@@ -70,8 +76,8 @@ if [ ! -f "$sdl/bin/SDL.dll" ] || [ ! -f "$sdl/lib/libSDLmain.a" ]; then
 fi
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/windows-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROBOT_SDL_PREFIX="$sdl" -DROBOT_BENCH=OFF -DROBOT_TESTS=OFF \
-    "$@" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROBOT_SDL_PREFIX="$sdl" -DROBOT_BENCH=OFF \
+    -DROBOT_TESTS=OFF "$@" >/dev/null
 cmake --build "$build" -j"$jobs"
 
 # The zip holds the program, its tools and its data at its top level, so that
