@@ -3,12 +3,9 @@
 #include "file_access.h"
 
 #include <cctype>
-#include <climits>
 #include <dirent.h>
 #include <filesystem>
-#include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -26,30 +23,49 @@ bool isDirectory(const std::string& path) {
 std::string join(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder == ".")
         return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
+    return isPathSeparator(folder.back()) ? folder + name : folder + kPathSeparator + name;
+}
+
+// Where the last component of path begins.
+size_t lastComponentStart(const std::string& path) {
+    size_t start = path.size();
+    while (start > 0 && !isPathSeparator(path[start - 1]))
+        start--;
+    return start;
 }
 
 std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
+    size_t start = lastComponentStart(path);
+    if (start == 0)
         return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    // The root keeps its separator: "/", or "C:\" on Windows.
+    bool root = start == 1 || (start == 3 && path[1] == ':');
+    return path.substr(0, root ? start : start - 1);
 }
 
 // Absolute on this system, or a Windows path with a drive letter: neither
 // means anything relative to the model's folder.
 bool isAbsolute(const std::string& path) {
-    return (!path.empty() && path[0] == '/') ||
+    return (!path.empty() && isPathSeparator(path[0])) ||
            (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
             path[1] == ':');
 }
 
 std::string lastComponent(const std::string& path) {
-    std::string name = path.substr(path.rfind('/') + 1);
+    std::string name = path.substr(lastComponentStart(path));
     // "C:wood.bmp" names wood.bmp on drive C.
     if (name.size() > 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':')
         name.erase(0, 2);
     return name;
+}
+
+bool sameIgnoringCase(const char* a, const char* b) {
+    for (; *a && *b; a++, b++) {
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    }
+    return *a == *b;
 }
 
 // The entry of folder whose name equals name ignoring ASCII case, or "".
@@ -59,7 +75,7 @@ std::string entryIgnoringCase(const std::string& folder, const std::string& name
         return "";
     std::string best;
     while (dirent* entry = readdir(dir)) {
-        if (strcasecmp(entry->d_name, name.c_str()) == 0 && (best.empty() || entry->d_name < best))
+        if (sameIgnoringCase(entry->d_name, name.c_str()) && (best.empty() || entry->d_name < best))
             best = entry->d_name;
     }
     closedir(dir);
@@ -73,12 +89,12 @@ std::string match_path_ignoring_case(const std::string& path) {
         return "";
     if (isRegularFile(path))
         return path;
-    std::string found = path[0] == '/' ? "/" : "";
+    std::string found = isPathSeparator(path[0]) ? std::string(1, kPathSeparator) : "";
     size_t begin = 0;
     while (begin <= path.size()) {
-        size_t end = path.find('/', begin);
-        if (end == std::string::npos)
-            end = path.size();
+        size_t end = begin;
+        while (end < path.size() && !isPathSeparator(path[end]))
+            end++;
         std::string name = path.substr(begin, end - begin);
         begin = end + 1;
         if (name.empty())
@@ -118,11 +134,9 @@ std::string find_bitmap(const char* written, const char* model_path) {
 }
 
 std::string own_data_folder() {
-    char program[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-    if (length > 0) {
-        program[length] = '\0';
-        std::string installed = join(folderOf(program), ROBOT_DATA_FROM_PROGRAM);
+    std::string program = programPath();
+    if (!program.empty()) {
+        std::string installed = join(folderOf(program), hostPath(ROBOT_DATA_FROM_PROGRAM));
         if (isDirectory(installed))
             return installed;
     }

@@ -1,17 +1,16 @@
 #include "options.h"
 
+#include <cctype>
 #include <cstring>
-#include <strings.h>
 
 namespace {
 
+// "z" or "y" in either case.
 bool readUpAxis(const char* value, UpAxis* up) {
-    if (strcasecmp(value, "z") == 0)
-        *up = UpAxis::z;
-    else if (strcasecmp(value, "y") == 0)
-        *up = UpAxis::y;
-    else
+    char axis = char(std::tolower(static_cast<unsigned char>(value[0])));
+    if (value[0] == '\0' || value[1] != '\0' || (axis != 'z' && axis != 'y'))
         return false;
+    *up = axis == 'z' ? UpAxis::z : UpAxis::y;
     return true;
 }
 

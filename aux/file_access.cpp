@@ -1,16 +1,22 @@
 #include "file_access.h"
 
 #include <cstdint>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <climits>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 std::string hostPath(const char* path) {
     std::string mapped(path ? path : "");
     for (char& c : mapped) {
         if (c == '\\')
-            c = '/';
+            c = kPathSeparator;
     }
     return mapped;
 }
@@ -35,6 +41,78 @@ std::string utf8FromUtf16(const char16_t* units, size_t count) {
     return out;
 }
 
+#ifdef _WIN32
+
+namespace {
+
+// Names from the command line and from most model files are in the system's
+// code page; names that came as UTF-16 (wide names, UTF-16 model files) reach
+// here as UTF-8. A name beyond ASCII that is valid UTF-8 is opened as UTF-8,
+// any other in the code page.
+HANDLE openForReading(const std::string& name) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    bool ascii = true;
+    for (char c : name)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    int units =
+        ascii ? 0
+              : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.c_str(), -1, nullptr, 0);
+    if (units > 0) {
+        std::wstring wide(size_t(units), L'\0');
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.c_str(), -1, &wide[0], units);
+        return CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    return CreateFileA(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+bool mapFile(const char* path, MappedFile* file) {
+    *file = MappedFile();
+    HANDLE handle = openForReading(hostPath(path));
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size) ||
+        uint64_t(size.QuadPart) > SIZE_MAX) {
+        CloseHandle(handle);
+        return false;
+    }
+    // An empty file cannot be mapped; it is read as no bytes.
+    if (size.QuadPart == 0) {
+        CloseHandle(handle);
+        return true;
+    }
+    HANDLE mapping = CreateFileMappingA(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    CloseHandle(handle);
+    if (!mapping)
+        return false;
+    // The view keeps the mapping and the file open until it is unmapped.
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    CloseHandle(mapping);
+    if (!view)
+        return false;
+    file->data = static_cast<const unsigned char*>(view);
+    file->size = size_t(size.QuadPart);
+    return true;
+}
+
+void unmapFile(MappedFile* file) {
+    if (file->data)
+        UnmapViewOfFile(file->data);
+    *file = MappedFile();
+}
+
+std::string programPath() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+}
+
+#else
+
 bool mapFile(const char* path, MappedFile* file) {
     *file = MappedFile();
     int fd = open(hostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
@@ -45,24 +123,36 @@ bool mapFile(const char* path, MappedFile* file) {
         close(fd);
         return false;
     }
-    file->fd = fd;
-    file->size = size_t(info.st_size);
-    if (file->size == 0)
-        return true;
-    void* view = mmap(nullptr, file->size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (view == MAP_FAILED) {
+    size_t size = size_t(info.st_size);
+    if (size == 0) {
         close(fd);
-        *file = MappedFile();
-        return false;
+        return true;
     }
+    // The mapping stays valid after the descriptor is closed.
+    void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (view == MAP_FAILED)
+        return false;
+#ifdef MADV_POPULATE_READ
+    // Every page is read: mapping them all at once is cheaper than one fault
+    // per page.
+    madvise(view, size, MADV_POPULATE_READ);
+#endif
     file->data = static_cast<const unsigned char*>(view);
+    file->size = size;
     return true;
 }
 
 void unmapFile(MappedFile* file) {
     if (file->data)
         munmap(const_cast<unsigned char*>(file->data), file->size);
-    if (file->fd >= 0)
-        close(file->fd);
     *file = MappedFile();
 }
+
+std::string programPath() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, size_t(length)) : std::string();
+}
+
+#endif

@@ -13,8 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include <sys/mman.h>
-
 // The reader behaves as if it made one pass over the file per item, each pass
 // from the top: one for the object count, one for the material count, one per
 // material, and per object one for its counts and one for each of its five data
@@ -840,12 +838,6 @@ bool AseReader::loadModel(tModel* model, const char* path) {
         std::printf("%s", strMessage);
         return false;
     }
-#ifdef MADV_POPULATE_READ
-    // Every page is read: mapping them all at once is cheaper than one fault
-    // per page.
-    if (file.size > 0)
-        madvise(const_cast<unsigned char*>(file.data), file.size, MADV_POPULATE_READ);
-#endif
     readModelFromMemory(model, reinterpret_cast<const char*>(file.data), file.size, path);
     unmapFile(&file);
     if (textureMaker) {

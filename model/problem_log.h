@@ -13,6 +13,14 @@
 
 constexpr int kProblemsShown = 3;
 
+// The patterns are checked as the printf in use reads them: mingw's has a
+// name of its own.
+#ifdef __MINGW_PRINTF_FORMAT
+#define PROBLEM_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define PROBLEM_PRINTF_FORMAT printf
+#endif
+
 struct ProblemLog {
     struct Entry {
         size_t at;   // byte offset in the line it is about
@@ -36,8 +44,8 @@ int& problemCount(ProblemLog& log, int object, int kind);
 
 // Notes a problem at byte offset at: kept when fewer than kProblemsShown of
 // its kind came before it, else only counted.
-__attribute__((format(printf, 5, 6))) void addProblem(ProblemLog& log, int object, int kind,
-                                                      size_t at, const char* pattern, ...);
+__attribute__((format(PROBLEM_PRINTF_FORMAT, 5, 6))) void
+addProblem(ProblemLog& log, int object, int kind, size_t at, const char* pattern, ...);
 
 // The problems in the order of their places in text, one line each, as
 // "NAME:LINE: what" (lines counted from 1), with one line after those shown

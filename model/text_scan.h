@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <string>
 
-// Model text as the readers see it, and its numbers read the way the C
+// Model text as the readers see it, and its numbers read the way the GNU C
 // library's formatted input reads them in the "C" locale, so that every
-// reader of model files gives the same floats to the last bit.
+// reader of model files gives the same floats to the last bit, on every
+// system.
 
 // The bytes being read. Every position is an offset into data; nothing is
 // ever read at or past size.
@@ -58,16 +59,24 @@ size_t Text::wordEnd(size_t p) const {
 // skipped, anything else is read as it stands.
 Text modelText(const unsigned char* data, size_t size, std::string* storage);
 
-// "%d": white space, an optional sign, decimal digits. Like the C library, a
-// value outside the range of long is held at its limit and then cut to int;
-// a sign without digits is consumed and the conversion fails. On failure
+// "%d": white space, an optional sign, decimal digits. Like the GNU C library
+// on 64-bit Linux, a value outside the range of a 64-bit long is held at its
+// limit and then cut to int (also where long has 32 bits); a sign without
+// digits is consumed and the conversion fails. On failure
 // *value is untouched.
 bool scanInt(const Text& text, size_t& p, int* value);
 
-// "%f": white space, then a number, converted and consumed exactly as the C
-// library does it (hexadecimal, infinities and NaN included). A number never
+// "%f": white space, then a number, converted and consumed exactly as the GNU
+// C library does it (hexadecimal, infinities and NaN included). A number never
 // reaches past its word. On failure *value is untouched.
 bool scanFloat(const Text& text, size_t& p, float* value);
+
+// scanFloat's way for the forms its fast path leaves alone (exponents without
+// digits, hexadecimal, infinities, NaN, broken numbers), and as good for any
+// other: the GNU C library's "%f" to the character and to the bit, written
+// out so that every system reads model files as Linux does. p must be at the
+// start of a word.
+bool scanFloatSlowly(const Text& text, size_t& p, float* value);
 
 // Reads up to count numbers separated by white space ("%f %f %f", "%d %d %d")
 // and tells how many were read; reading stops at the first that fails.

@@ -11,3 +11,7 @@ BUILD_PACKAGES+=(libstb-dev)
 # The end-to-end tests run the program on sdl12-compat too (the SDL 1.2 that
 # newer distributions ship), from its own folder beside the classic library.
 TEST_PACKAGES+=(libsdl1.2-compat libsdl2-2.0-0)
+# The Windows build: cross compilers, wine to run its tests, and the header of
+# stb_image, which it compiles itself. Its end-to-end tests also need the
+# X tools of TEST_PACKAGES.
+WINDOWS_PACKAGES=(mingw-w64 wine wine64 libstb-dev python3 cmake make)

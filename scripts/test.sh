@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: unit and end-to-end tests,
-# the same tests again under AddressSanitizer and UBSan, and a short run of
-# every fuzz target. Installs missing Debian packages first.
+# the same tests again under AddressSanitizer and UBSan, a short run of every
+# fuzz target, and then the Windows build's unit and end-to-end tests under
+# wine (scripts/build-windows.sh). Installs missing Debian packages first.
 #   FUZZ_SECONDS (default 60) sets the length of each fuzz run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 source scripts/packages.sh
-bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" \
+    "${WINDOWS_PACKAGES[@]}"
 
 jobs=2
 fuzz_seconds=${FUZZ_SECONDS:-60}
@@ -75,6 +77,34 @@ for target in build-fuzz/fuzz/fuzz_*; do
     echo "FAILED: $name (exit status $status); full log: $log"
     echo "FAILED: $name: crashing input kept as ${input:-(none written)}"
 done
+echo "== Windows: cross-build, zip, unit and end-to-end tests under wine"
+# The Windows program's pictures are compared with those of the Linux
+# program built above. The wine prefixes are made afresh for each run, before
+# the first test starts in them, and their wine servers are ended at the end.
+bash scripts/build-windows.sh -DROBOT_TESTS=ON -DROBOT_LINUX_PROGRAM="$root/build/app/robot"
+# The unit tests and the end-to-end tests have a prefix each.
+wine_prefixes=("$root/build-windows/wine-prefix" "$root/build-windows/wine-prefix-e2e")
+# Their wine servers end with the run, also when a test fails.
+stop_wine() {
+    for prefix in "${wine_prefixes[@]}"; do
+        WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    done
+}
+trap stop_wine EXIT
+making=()
+for prefix in "${wine_prefixes[@]}"; do
+    rm -rf "$prefix"
+    (export WINEPREFIX="$prefix" WINEDEBUG=-all && unset DISPLAY &&
+        wineboot -i >/dev/null 2>&1 && wineserver -w) &
+    making+=($!)
+done
+for pid in "${making[@]}"; do
+    wait "$pid" || { echo "FAILED: wine could not make its prefix (wineboot -i)"; exit 1; }
+done
+run_ctest build-windows
+stop_wine
+trap - EXIT
+
 if [ "$fuzz_failed" -gt 0 ]; then
     echo "Tests: $passed passed, $fuzz_failed failed"
     exit 1

@@ -5,20 +5,34 @@
 
 #include "ase_reader.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
+
+// A number as "%.*g" writes it with the GNU C library, NaN with its sign
+// ("-nan") included, whichever C library the tool runs on.
+std::string number(float value, int precision = 9) {
+    char text[32];
+    std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, precision);
+    return std::string(text, end.ptr);
+}
 
 void dumpModel(const tModel& model) {
     std::printf("objects %d\n", model.objectCount);
     std::printf("materials %d\n", model.materialCount);
     for (size_t i = 0; i < model.materials.size(); i++) {
         const tMaterialInfo& m = model.materials[i];
-        std::printf("material %zu name \"%s\" bitmap \"%s\" diffuse %.9g %.9g %.9g specular %.9g "
-                    "%.9g %.9g utiling %.9g vtiling %.9g\n",
-                    i, m.strMaterialName, m.strBitmap, m.diffuse[0], m.diffuse[1], m.diffuse[2],
-                    m.specular[0], m.specular[1], m.specular[2], m.uTiling, m.vTiling);
+        std::printf("material %zu name \"%s\" bitmap \"%s\" diffuse %s %s %s specular %s %s %s "
+                    "utiling %s vtiling %s\n",
+                    i, m.strMaterialName, m.strBitmap, number(m.diffuse[0]).c_str(),
+                    number(m.diffuse[1]).c_str(), number(m.diffuse[2]).c_str(),
+                    number(m.specular[0]).c_str(), number(m.specular[1]).c_str(),
+                    number(m.specular[2]).c_str(), number(m.uTiling).c_str(),
+                    number(m.vTiling).c_str());
     }
     for (size_t i = 0; i < model.objects.size(); i++) {
         const t3DObject& o = model.objects[i];
@@ -26,13 +40,15 @@ void dumpModel(const tModel& model) {
                     o.vertexCount, o.faceCount, o.texVertexCount, o.materialId,
                     o.hasTexture ? 1 : 0);
         for (int j = 0; o.pVertices && j < o.vertexCount; j++)
-            std::printf("v %d %.9g %.9g %.9g\n", j, o.pVertices[j].x, o.pVertices[j].y,
-                        o.pVertices[j].z);
+            std::printf("v %d %s %s %s\n", j, number(o.pVertices[j].x).c_str(),
+                        number(o.pVertices[j].y).c_str(), number(o.pVertices[j].z).c_str());
         for (int j = 0; o.pVertexNormals && j < o.vertexCount; j++)
-            std::printf("n %d %.9g %.9g %.9g\n", j, o.pVertexNormals[j].x, o.pVertexNormals[j].y,
-                        o.pVertexNormals[j].z);
+            std::printf("n %d %s %s %s\n", j, number(o.pVertexNormals[j].x).c_str(),
+                        number(o.pVertexNormals[j].y).c_str(),
+                        number(o.pVertexNormals[j].z).c_str());
         for (int j = 0; o.pTexVertices && j < o.texVertexCount; j++)
-            std::printf("t %d %.9g %.9g\n", j, o.pTexVertices[j].u, o.pTexVertices[j].v);
+            std::printf("t %d %s %s\n", j, number(o.pTexVertices[j].u).c_str(),
+                        number(o.pTexVertices[j].v).c_str());
         for (int j = 0; o.pTriangles && j < o.faceCount; j++) {
             const tTriangle& t = o.pTriangles[j];
             std::printf("f %d %d %d %d %d %d %d\n", j, t.vertexIndex[0], t.vertexIndex[1],
@@ -51,8 +67,8 @@ void summarize(const tModel& model, const AseReader& reader, const char* path) {
     }
     for (size_t i = 0; i < model.materials.size(); i++) {
         const tMaterialInfo& m = model.materials[i];
-        std::printf("  material %zu \"%s\": bitmap \"%s\", tiling %g x %g\n", i, m.strMaterialName,
-                    m.strBitmap, m.uTiling, m.vTiling);
+        std::printf("  material %zu \"%s\": bitmap \"%s\", tiling %s x %s\n", i, m.strMaterialName,
+                    m.strBitmap, number(m.uTiling, 6).c_str(), number(m.vTiling, 6).c_str());
     }
     if (reader.problems.empty()) {
         std::printf("no problems found\n");

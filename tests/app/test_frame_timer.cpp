@@ -32,6 +32,9 @@ TEST(FrameTimer, RateIsThousandOverTheMillisecondsBetweenUpdates) {
     t.last_ticks = 0xFFFFFFF0u;
     t.update_to(0x10u);
     EXPECT_EQ(t.get_fps(), 31.25);
+    // A rate halfway between two captions rounds to the even one, whichever
+    // C library formats it.
+    EXPECT_EQ(caption(t.get_fps()), "      31.2");
 }
 
 } // namespace

@@ -6,11 +6,11 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -315,14 +315,16 @@ TEST(BitmapRefusal, EveryRefusalHasItsMessage) {
 class BitmapFiles : public testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/bitmap-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("bitmap-test-" + std::to_string(std::random_device{}()));
+        ASSERT_TRUE(std::filesystem::create_directory(path));
+        dir = path.string();
     }
-    void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    // name is UTF-8, also on Windows.
     std::string write(const std::string& name, const Bytes& bytes) {
         std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary)
+        std::ofstream(std::filesystem::u8path(path), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return path;
     }

@@ -6,8 +6,14 @@ presses through the XTEST extension (xdotool). Keys are held for a while
 rather than tapped: the program samples the key state once per frame, so a tap
 that falls between two frames would never be seen.
 
+The Windows program runs the same way under wine (a Program with a
+wine_prefix): its window is an ordinary X window, its output and exit status
+come through wine; only the frame probe, a Linux library, cannot be loaded
+into it, so its captions are read from the window and frames are waited for
+by time.
+
 Only the Python standard library and the command-line tools Xvfb, xdotool,
-ImageMagick's import and apitrace are used.
+ImageMagick's import, apitrace and wine are used.
 """
 
 import ctypes
@@ -131,8 +137,9 @@ class Program:
     """
 
     def __init__(self, xvfb, program, workdir, probe=None, wrapper=(), extra_env=None,
-                 logdir=None, args=()):
+                 logdir=None, args=(), wine_prefix=None):
         self.xvfb = xvfb
+        self.wine_prefix = wine_prefix
         self.program = os.path.abspath(program)
         self.args = list(args)
         self.workdir = workdir
@@ -146,12 +153,23 @@ class Program:
         self.stderr_path = os.path.join(logdir, "stderr.txt")
         self.probe_log = os.path.join(logdir, "frames.log")
         self.started = None
+        if wine_prefix:
+            check(not probe, "the frame probe cannot be loaded into a Windows program")
+            # The Windows program starts through wine.
+            self.wrapper = self.wrapper + ["wine"]
 
     def env(self):
         env = dict(os.environ)
         env["DISPLAY"] = self.xvfb.display
-        env["SDL_VIDEODRIVER"] = "x11"
         env.pop("XAUTHORITY", None)
+        if self.wine_prefix:
+            # SDL for Windows has no x11 driver: it draws through wine's.
+            env.pop("SDL_VIDEODRIVER", None)
+            env["WINEPREFIX"] = self.wine_prefix
+            env["WINEDEBUG"] = "-all"
+            env.update(self.extra_env)
+            return env
+        env["SDL_VIDEODRIVER"] = "x11"
         # The probe does not come first in the library list of a program
         # built with AddressSanitizer, which ASan would otherwise refuse.
         env["ASAN_OPTIONS"] = ":".join(
@@ -211,7 +229,9 @@ class Program:
         while time.monotonic() < deadline:
             check(self.running(), "the program ended before its first frame; status %s, "
                   "stdout %r" % (self.proc.returncode, self.stdout()))
-            rc, out = self.xdotool("search", "--classname", "^%s$" % re.escape(name))
+            # Under wine the program also has hidden windows of its own.
+            rc, out = self.xdotool("search", "--onlyvisible", "--classname",
+                                   "^%s$" % re.escape(name))
             if rc == 0 and out:
                 wid = out.split()[0]
                 _, caption = self.xdotool("getwindowname", wid)
@@ -258,7 +278,12 @@ class Program:
         return sum(1 for kind, _, _ in self.frames() if kind == "swap")
 
     def wait_frames(self, count, timeout=10):
-        """Waits until count more buffer swaps happened."""
+        """Waits until count more buffer swaps happened; without the probe,
+        long enough for them at 50 frames a second."""
+        if not self.probe:
+            check(self.running(), "the program ended unexpectedly")
+            time.sleep(0.1 + count / 50.0)
+            return
         target = self.frame_count() + count
         deadline = time.monotonic() + timeout
         while self.frame_count() < target:
@@ -533,6 +558,32 @@ def trace_calls(dump_path, names):
             for a in _ARG_RE.finditer(m.group(3)):
                 args[a.group(1)] = a.group(2).strip()
             yield int(m.group(1)), m.group(2), args
+
+
+class WinePrefix:
+    """A wine prefix of its own, made before the first program starts in it
+    (a first start would otherwise make it, slowly, and perhaps with a window
+    of its own), and its wine server ended at the end."""
+
+    def __init__(self, path):
+        self.path = os.path.abspath(path)
+
+    def env(self):
+        env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all")
+        env.pop("DISPLAY", None)
+        return env
+
+    def create(self):
+        if os.path.exists(os.path.join(self.path, "system.reg")):
+            return self
+        subprocess.run(["wineboot", "-i"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300, check=True)
+        subprocess.run(["wineserver", "-w"], env=self.env(), timeout=300, check=True)
+        return self
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
 
 
 def tmp_root():

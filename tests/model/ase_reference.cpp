@@ -1,5 +1,7 @@
 #include "ase_reference.h"
 
+#include "text_scan.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -20,6 +22,61 @@ int believe(int count, unsigned long long recordBytes, unsigned long long& budge
         return 0;
     budget -= (unsigned long long)count * recordBytes;
     return count;
+}
+
+// The C library's "%d" and "%f" as the GNU C library has them. On Linux they
+// are the C library's own. Elsewhere the C library has other rules (mingw's
+// "%d" is held at 32 bits, its "%f" takes other broken numbers), and the
+// reader's scanners stand in for it: they read as the GNU C library does, to
+// the character and to the bit, which the tests show on Linux.
+template <typename T>
+int scanOne(FILE* file, T* value, const char* format, bool (*scan)(const Text&, size_t&, T*)) {
+#ifdef _WIN32
+    (void)format;
+    int c;
+    while ((c = std::getc(file)) != EOF && std::isspace(c)) {
+    }
+    if (c == EOF)
+        return EOF;
+    long start = std::ftell(file) - 1;
+    std::string word(1, char(c));
+    while ((c = std::getc(file)) != EOF && !std::isspace(c))
+        word += char(c);
+    Text text;
+    text.data = reinterpret_cast<const unsigned char*>(word.data());
+    text.size = word.size();
+    size_t used = 0;
+    bool converted = scan(text, used, value);
+    std::fseek(file, start + long(used), SEEK_SET);
+    return converted ? 1 : 0;
+#else
+    (void)scan;
+    return std::fscanf(file, format, value);
+#endif
+}
+
+int scanInts(FILE* file, int* values, int count) {
+    for (int i = 0; i < count; i++) {
+        if (scanOne(file, &values[i], "%d", scanInt) != 1)
+            return i;
+    }
+    return count;
+}
+
+int scanFloats(FILE* file, float* values, int count) {
+    for (int i = 0; i < count; i++) {
+        if (scanOne(file, &values[i], "%f", scanFloatSlowly) != 1)
+            return i;
+    }
+    return count;
+}
+
+// Matches a pattern of plain characters, where a blank matches any white
+// space, as scanf does; true when all of it matched.
+bool matchText(FILE* file, const char* pattern) {
+    std::string format = std::string(pattern) + "%n";
+    int matched = -1;
+    return std::fscanf(file, format.c_str(), &matched) >= 0 && matched >= 0;
 }
 
 struct PlainReader {
@@ -46,8 +103,7 @@ struct PlainReader {
 
     float readFloat() {
         float value = 0.0f;
-        if (std::fscanf(pFile, " %f", &value) < 1) {
-        }
+        scanFloats(pFile, &value, 1);
         return value;
     }
 
@@ -98,8 +154,7 @@ struct PlainReader {
         while (readWord()) {
             if (is("*MATERIAL_COUNT")) {
                 int value = 0;
-                if (std::fscanf(pFile, "%d", &value) < 1) {
-                }
+                scanInts(pFile, &value, 1);
                 return value;
             }
             discardLine();
@@ -123,13 +178,9 @@ struct PlainReader {
             if (is("*MATERIAL")) {
                 break;
             } else if (is("*MATERIAL_DIFFUSE")) {
-                if (std::fscanf(pFile, " %f %f %f", &material.diffuse[0], &material.diffuse[1],
-                                &material.diffuse[2]) < 1) {
-                }
+                scanFloats(pFile, material.diffuse, 3);
             } else if (is("*MATERIAL_SPECULAR")) {
-                if (std::fscanf(pFile, " %f %f %f", &material.specular[0], &material.specular[1],
-                                &material.specular[2]) < 1) {
-                }
+                scanFloats(pFile, material.specular, 3);
             } else if (is("*BITMAP")) {
                 readQuotedText(material.strBitmap);
             } else if (is("*MATERIAL_NAME")) {
@@ -176,8 +227,7 @@ struct PlainReader {
             int* count = which == 0   ? &object.vertexCount
                          : which == 1 ? &object.faceCount
                                       : &object.texVertexCount;
-            if (std::fscanf(pFile, "%d", count) < 1) {
-            }
+            scanInts(pFile, count, 1);
             seen[which] = true;
         }
     }
@@ -188,10 +238,10 @@ struct PlainReader {
 
     void readVertex(t3DObject& object) {
         int index = 0;
-        if (std::fscanf(pFile, "%d", &index) < 1) {
-        }
-        float a, b, c;
-        int got = std::max(std::fscanf(pFile, "%f %f %f", &a, &b, &c), 0);
+        scanInts(pFile, &index, 1);
+        float abc[3];
+        int got = scanFloats(pFile, abc, 3);
+        float a = abc[0], b = abc[1], c = abc[2];
         if (!inside(object.pVertices, object.vertexCount, index))
             return;
         Vec3& vertex = object.pVertices[index];
@@ -205,10 +255,10 @@ struct PlainReader {
 
     void readTexVertex(tModel& model, t3DObject& object) {
         int index = 0;
-        if (std::fscanf(pFile, "%d", &index) < 1) {
-        }
-        float a, b;
-        int got = std::max(std::fscanf(pFile, "%f %f", &a, &b), 0);
+        scanInts(pFile, &index, 1);
+        float ab[2];
+        int got = scanFloats(pFile, ab, 2);
+        float a = ab[0], b = ab[1];
         if (!inside(object.pTexVertices, object.texVertexCount, index))
             return;
         if (object.materialId < 0 || object.materialId >= int(model.materials.size()))
@@ -226,12 +276,18 @@ struct PlainReader {
 
     void readFace(t3DObject& object, bool corners) {
         int index = 0;
-        if (std::fscanf(pFile, "%d:", &index) < 1) {
-        }
+        // "%d:", then "\tA:\t%d B:\t%d C:\t%d" or "%d %d %d".
+        if (scanInts(pFile, &index, 1) == 1)
+            matchText(pFile, ":");
         int v[3];
-        int got = corners ? std::fscanf(pFile, "\tA:\t%d B:\t%d C:\t%d", &v[0], &v[1], &v[2])
-                          : std::fscanf(pFile, "%d %d %d", &v[0], &v[1], &v[2]);
-        got = std::max(got, 0);
+        int got = 0;
+        if (!corners)
+            got = scanInts(pFile, v, 3);
+        for (const char* label : {" A:", " B:", " C:"}) {
+            if (!corners || !matchText(pFile, label) || scanInts(pFile, &v[got], 1) != 1)
+                break;
+            got++;
+        }
         if (!inside(object.pTriangles, object.faceCount, index))
             return;
         int* target =

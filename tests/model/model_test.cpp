@@ -1,6 +1,7 @@
 #include "ase_reader.h"
 #include "ase_reference.h"
 #include "records.h"
+#include "text_scan.h"
 #include "vec3.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +10,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -101,24 +103,47 @@ void expectSameAsPlainReader(const std::string& text) {
 }
 
 std::string writeTemporary(const std::string& bytes) {
-    char path[] = "/tmp/model_test_XXXXXX";
-    int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    close(fd);
-    return path;
+    static std::mt19937 names(std::random_device{}());
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("model_test_" + std::to_string(names()));
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    EXPECT_TRUE(out.good()) << path;
+    return path.string();
 }
+
+#ifdef _WIN32
+// Standard error thrown away, in the shell's words.
+const char* kQuiet = " 2>NUL";
+#else
+const char* kQuiet = " 2>/dev/null";
+#endif
 
 // Runs ase-inspect with args and returns its standard output; status gets
 // its exit code.
 std::string inspect(const std::string& args, int* status) {
+#ifdef _WIN32
+    // A cross-built test runs under wine, where the build's Unix paths are
+    // on drive Z:. The shell takes off the outer quotes.
+    std::string program = ASE_INSPECT;
+    if (program[0] == '/')
+        program = "Z:" + program;
+    for (char& c : program)
+        c = c == '/' ? '\\' : c;
+    FILE* pipe = _popen(("\"\"" + program + "\" " + args + "\"").c_str(), "r");
+#else
     FILE* pipe = popen((std::string(ASE_INSPECT) + " " + args).c_str(), "r");
+#endif
     EXPECT_NE(pipe, nullptr);
     std::string output;
     char buffer[256];
     while (size_t n = pipe ? std::fread(buffer, 1, sizeof buffer, pipe) : 0)
         output.append(buffer, n);
+#ifdef _WIN32
+    *status = pipe ? _pclose(pipe) : -1;
+#else
     *status = pipe ? WEXITSTATUS(pclose(pipe)) : -1;
+#endif
     return output;
 }
 
@@ -254,6 +279,157 @@ TEST(AseReader, NumbersConvertLikeTheCLibrary) {
     EXPECT_EQ(mid.object().pVertices[0].x, std::nextafter(1.0f, 2.0f));
 }
 
+struct Scanned {
+    bool ok;
+    size_t used;
+    uint32_t bits;
+    bool operator==(const Scanned& o) const {
+        return ok == o.ok && used == o.used && (!ok || bits == o.bits);
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Scanned& s) {
+    char bits[12];
+    std::snprintf(bits, sizeof bits, "%08x", unsigned(s.bits));
+    return out << (s.ok ? "read " : "failed ") << s.used << " characters, bits " << bits;
+}
+
+Scanned scanWord(const std::string& word, bool (*scan)(const Text&, size_t&, float*)) {
+    Text text;
+    text.data = reinterpret_cast<const unsigned char*>(word.data());
+    text.size = word.size();
+    size_t used = 0;
+    float value = 0;
+    bool ok = scan(text, used, &value);
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return {ok, used, bits};
+}
+
+#ifdef __GLIBC__
+// What the GNU C library's fscanf("%f") makes of the word.
+Scanned glibcScan(const std::string& word) {
+    FILE* stream = fmemopen(const_cast<char*>(word.data()), word.size(), "r");
+    float value = 0;
+    bool ok = stream && std::fscanf(stream, "%f", &value) == 1;
+    size_t used = stream ? size_t(std::ftell(stream)) : 0;
+    if (stream)
+        std::fclose(stream);
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return {ok, used, bits};
+}
+#endif
+
+// Odd and broken numbers read as the GNU C library's "%f" reads them, on
+// every system: the same value to the bit, and as many characters taken, also
+// when the conversion fails. On Linux the table and a sweep over every short
+// word of the characters numbers are made of are compared with the C library
+// itself; elsewhere the table stands for it.
+TEST(TextScan, OddNumbersReadAsTheGnuCLibraryReadsThem) {
+    const Scanned fails = {false, 0, 0};
+    auto failsAfter = [&](size_t used) { return Scanned{false, used, 0}; };
+    auto reads = [](size_t used, uint32_t bits) { return Scanned{true, used, bits}; };
+    const std::pair<const char*, Scanned> cases[] = {
+        // Exponents and points without digits.
+        {"1e", reads(2, 0x3f800000)},
+        {"1e+", reads(3, 0x3f800000)},
+        {"5e-x", reads(3, 0x40a00000)},
+        {"1e1e", reads(3, 0x41200000)},
+        {"1.2.3", reads(3, 0x3f99999a)},
+        {".", failsAfter(1)},
+        {"-.e", failsAfter(2)},
+        {"-", failsAfter(1)},
+        {"+x", failsAfter(1)},
+        {"", fails},
+        // Hexadecimal, correctly rounded.
+        {"0x", failsAfter(2)},
+        {"-0x", failsAfter(3)},
+        {"0xp", failsAfter(2)},
+        {"0x.", reads(3, 0)},
+        {"00x1", reads(2, 0)},
+        {"0x1p", reads(4, 0x3f800000)},
+        {"0x1.8p1", reads(7, 0x40400000)},
+        {"0X1P-2", reads(6, 0x3e800000)},
+        {"0x1e5", reads(5, 0x43f28000)},
+        {"0x1.000001p0", reads(12, 0x3f800000)},
+        {"0x1.0000011p0", reads(13, 0x3f800001)},
+        {"0xffffffffffp0", reads(14, 0x53800000)},
+        {"0x1.ffffffp127", reads(14, 0x7f800000)},
+        // Infinities and NaN in any case; a letter that breaks one off is
+        // taken with it.
+        {"nan", reads(3, 0x7fc00000)},
+        {"nan(abc)", reads(3, 0x7fc00000)},
+        {"-NaN", reads(4, 0xffc00000)},
+        {"na", failsAfter(2)},
+        {"nax", failsAfter(3)},
+        {"infx", reads(3, 0x7f800000)},
+        {"+inf", reads(4, 0x7f800000)},
+        {"-Infinity", reads(9, 0xff800000)},
+        {"infin", failsAfter(5)},
+        {"infinx", failsAfter(6)},
+        // Beyond the float range, and below it.
+        {"1e40", reads(4, 0x7f800000)},
+        {"-1e99999999999999999999", reads(23, 0xff800000)},
+        {"3.4028236e38", reads(12, 0x7f800000)},
+        {"1e-46", reads(5, 0)},
+        {"-1e-50", reads(6, 0x80000000)},
+        {"7.0064923216240862e-46", reads(22, 1)},
+        {"0x1p-150", reads(8, 0)},
+        {"0x.8p-148", reads(9, 1)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(scanWord(c.first, scanFloatSlowly), c.second) << c.first;
+        EXPECT_EQ(scanWord(c.first, scanFloat), c.second) << c.first;
+#ifdef __GLIBC__
+        EXPECT_EQ(glibcScan(c.first), c.second) << c.first;
+#endif
+    }
+    // A number ends with its word.
+    Loaded l;
+    load(l, "*GEOMOBJECT\n*MESH_NUMVERTEX 1\n*MESH_VERTEX 0 0x1p1 1e+\t2.5.5\n");
+    expectVec(l.object().pVertices[0], 2, 2.5f, -1);
+
+#ifdef __GLIBC__
+    // Every word of up to four characters of these, and longer words of
+    // fewer: the slow path and the whole scan against the C library.
+    std::vector<std::string> words;
+    auto addWords = [&](const std::string& alphabet, size_t length) {
+        std::vector<std::string> shorter = {""};
+        for (size_t n = 0; n < length; n++) {
+            std::vector<std::string> longer;
+            for (const std::string& word : shorter)
+                for (char c : alphabet)
+                    longer.push_back(word + c);
+            words.insert(words.end(), longer.begin(), longer.end());
+            shorter.swap(longer);
+        }
+    };
+    addWords("01.eExXpP+-naiftyNI(g", 4);
+    addWords("019.exp+-", 6);
+    addWords("inftyx", 7);
+    for (const std::string& word : words) {
+        Scanned expected = glibcScan(word);
+        ASSERT_EQ(scanWord(word, scanFloatSlowly), expected) << "'" << word << "'";
+        ASSERT_EQ(scanWord(word, scanFloat), expected) << "'" << word << "'";
+    }
+    // Long decimal and hexadecimal numbers near the ends of the float range.
+    std::mt19937 random(5);
+    for (int i = 0; i < 20000; i++) {
+        bool hex = random() % 2;
+        std::string digits;
+        for (int k = 1 + int(random() % 40); k > 0; k--)
+            digits += hex ? "0123456789abcdefABCDEF"[random() % 22] : char('0' + random() % 10);
+        if (random() % 2)
+            digits.insert(random() % (digits.size() + 1), ".");
+        std::string word = std::string(random() % 3 ? "" : "-") + (hex ? "0x" : "") + digits;
+        int exponent = int(random() % 400) - 200;
+        word += hex ? "p" + std::to_string(exponent) : "e" + std::to_string(exponent / 3);
+        ASSERT_EQ(scanWord(word, scanFloatSlowly), glibcScan(word)) << word;
+    }
+#endif
+}
+
 // ---------------------------------------------------------------- bad input
 
 // Objects whose first line hides "*GEOMOBJECT" beyond the 99 characters that
@@ -371,7 +547,7 @@ std::string utf16(const std::string& ascii, bool bigEndian) {
 bool loadFile(Loaded& l, const std::string& bytes) {
     std::string path = writeTemporary(bytes);
     bool ok = l.reader.loadModel(&l.model, path.c_str());
-    unlink(path.c_str());
+    std::remove(path.c_str());
     return ok;
 }
 
@@ -419,30 +595,34 @@ TEST(AseReaderFiles, LoadModel) {
     EXPECT_EQ(textured.material(1).textureId, 0u);
 }
 
+// The dump reads the same on every system: NaN, infinities and the smallest
+// numbers are written as the GNU C library writes them (a vertex without
+// triangles has a normal of -nan).
 TEST(AseReaderFiles, InspectorDumpFormat) {
     std::string path = writeTemporary("*MATERIAL_COUNT 1\n*MATERIAL\n*MATERIAL_NAME \"M\"\n"
                                       "*MATERIAL_DIFFUSE 0.1 0.2 0.3\n*UVW_U_TILING 2\n"
-                                      "*GEOMOBJECT\n*MESH_NUMVERTEX 3\n*MESH_NUMFACES 1\n"
+                                      "*GEOMOBJECT\n*MESH_NUMVERTEX 4\n*MESH_NUMFACES 1\n"
                                       "*MESH_NUMTVERTEX 1\n*MESH_VERTEX 1 1 0 0\n"
-                                      "*MESH_VERTEX 2 0 -1 0\n"
+                                      "*MESH_VERTEX 2 0 -1 0\n*MESH_VERTEX 3 nan -inf 1e-45\n"
                                       "*MESH_FACE 0: A: 0 B: 1 C: 2\n*MESH_TFACE 0 0 0 0\n"
                                       "*MESH_TVERT 0 0.25 1\n");
     int status = -1;
     std::string output = inspect("--dump " + path, &status);
-    unlink(path.c_str());
+    std::remove(path.c_str());
     EXPECT_EQ(status, 0);
     EXPECT_EQ(output, "objects 1\nmaterials 1\n"
                       "material 0 name \"M\" bitmap \"\" diffuse 0.100000001 0.200000003 "
                       "0.300000012 specular 0 0 0 utiling 2 vtiling 0\n"
-                      "object 0 vertices 3 faces 1 texvertices 1 material 0 textured 1\n"
-                      "v 0 0 0 0\nv 1 1 0 -0\nv 2 0 0 1\nn 0 -0 -1 -0\nn 1 -0 -1 -0\nn 2 -0 -1 -0\n"
+                      "object 0 vertices 4 faces 1 texvertices 1 material 0 textured 1\n"
+                      "v 0 0 0 0\nv 1 1 0 -0\nv 2 0 0 1\nv 3 nan 1.40129846e-45 inf\n"
+                      "n 0 -0 -1 -0\nn 1 -0 -1 -0\nn 2 -0 -1 -0\nn 3 -nan -nan -nan\n"
                       "t 0 0.5 0\nf 0 0 1 2 0 0 0\n");
 
     // The summary lists the objects, the materials and every problem.
     path = writeTemporary("*MATERIAL_COUNT 1\n*MATERIAL\n*BITMAP \"a.bmp\"\n*GEOMOBJECT\n"
                           "*MESH_NUMVERTEX 1\n*MESH_VERTEX 4 1 2 3\n");
     output = inspect(path, &status);
-    unlink(path.c_str());
+    std::remove(path.c_str());
     EXPECT_EQ(status, 0);
     for (const std::string& line :
          {std::string("object 0: 1 vertices, 0 faces, 0 texture vertices, material 0"),
@@ -451,11 +631,11 @@ TEST(AseReaderFiles, InspectorDumpFormat) {
         EXPECT_NE(output.find(line), std::string::npos) << line << "\nin:\n" << output;
 
     // Exit codes: no file named, a file that cannot be read, a bad option.
-    inspect("2>/dev/null", &status);
+    inspect(kQuiet, &status);
     EXPECT_NE(status, 0);
     inspect("/no/such/file", &status);
     EXPECT_EQ(status, 1);
-    inspect("--bad x y 2>/dev/null", &status);
+    inspect(std::string("--bad x y") + kQuiet, &status);
     EXPECT_EQ(status, 2);
 }
 
