@@ -245,6 +245,7 @@ bool loadAseBlocks(const char* path, AseModel* model, std::vector<std::string>* 
     MappedFile file;
     if (!mapFile(path, &file))
         return false;
+    prefetchMappedFile(file);
     readAseBlocks(reinterpret_cast<const char*>(file.data), file.size, path, model, problems);
     unmapFile(&file);
     return true;

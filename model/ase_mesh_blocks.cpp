@@ -1,5 +1,7 @@
 #include "ase_mesh_blocks.h"
 
+#include "corner_normals.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -24,8 +26,10 @@ size_t readCount(Reader& r, ObjectWork& work, int array, size_t at, size_t& p) {
         return SIZE_MAX;
     }
     work.countAt[array] = at;
-    // Faces are counted with the vertex slots of their file normals.
-    const uint64_t recordBytes[3] = {sizeof(Vec3), sizeof(AseFace) + 3 * sizeof(int), sizeof(Vec2)};
+    // Vertices and faces are counted with what computing their corner
+    // normals takes for them.
+    const uint64_t recordBytes[3] = {sizeof(Vec3) + kCornerNormalBytesPerVertex,
+                                     sizeof(AseFace) + kCornerNormalBytesPerFace, sizeof(Vec2)};
     return believe(r, count, recordBytes[array], keyword, at);
 }
 
@@ -350,7 +354,8 @@ bool turnNormal(const float (&rows)[4][3], Vec3 n, Vec3* turned) {
     double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
     if (!(length > 0) || !std::isfinite(length))
         return false;
-    *turned = Vec3(float(v[0] / length), float(v[1] / length), float(v[2] / length));
+    double scale = 1 / length;
+    *turned = Vec3(float(v[0] * scale), float(v[1] * scale), float(v[2] * scale));
     return true;
 }
 

@@ -52,11 +52,14 @@ struct ByteClasses {
     bool inlineBlank[256] = {};
     // What ends a run of operands: the line break, braces and quotes.
     bool operandsEnd[256] = {};
+    // White space, the line break included.
+    bool space[256] = {};
     constexpr ByteClasses() {
         for (int c : {' ', '\t', '\v', '\f', '\r'})
-            wordEnd[c] = inlineBlank[c] = true;
+            wordEnd[c] = inlineBlank[c] = space[c] = true;
         for (int c : {'\n', '{', '}', '"'})
             wordEnd[c] = operandsEnd[c] = true;
+        space['\n'] = true;
     }
 };
 constexpr ByteClasses kBytes;
@@ -95,21 +98,27 @@ inline size_t quoteEnd(const Text& text, size_t p) {
     return p < text.size && text.data[p] == '"' ? p + 1 : p;
 }
 
-// Whether the N - 1 bytes at data are name's: compared eight at a time.
+// Whether the N - 1 bytes at data are name's: compared eight at a time, the
+// last eight overlapping the others.
 template <size_t N> bool sameBytes(const unsigned char* data, const char (&name)[N]) {
-    size_t k = 0;
-    for (; k + 8 <= N - 1; k += 8) {
+    constexpr size_t length = N - 1;
+    if (length < 8) {
+        for (size_t k = 0; k < length; k++) {
+            if (data[k] != static_cast<unsigned char>(name[k]))
+                return false;
+        }
+        return true;
+    }
+    for (size_t k = 0;; k += 8) {
+        size_t at = k + 8 <= length ? k : length - 8;
         uint64_t a, b;
-        std::memcpy(&a, data + k, 8);
-        std::memcpy(&b, name + k, 8);
+        std::memcpy(&a, data + at, 8);
+        std::memcpy(&b, name + at, 8);
         if (a != b)
             return false;
+        if (at + 8 == length)
+            return true;
     }
-    for (; k < N - 1; k++) {
-        if (data[k] != static_cast<unsigned char>(name[k]))
-            return false;
-    }
-    return true;
 }
 
 // Whether the word at p is name.
@@ -250,7 +259,7 @@ size_t believe(Reader& r, int count, uint64_t recordBytes, std::string_view what
 
 // White space, line breaks included.
 inline size_t skipSpace(const Text& text, size_t p) {
-    while (p < text.size && (kBytes.inlineBlank[text.data[p]] || text.data[p] == '\n'))
+    while (p < text.size && kBytes.space[text.data[p]])
         p++;
     return p;
 }
