@@ -68,6 +68,26 @@ inline bool elementExists(Reader& r, const ObjectWork& work, int array, size_t s
     return reportNoElement(r, work, array, size, indexRead, index, keyword, at);
 }
 
+// A face whose corners name elements its object does not have is not drawn
+// (or, for texture corners, drawn untextured); said once per line, where
+// the count came before.
+void reportCornersOutside(Reader& r, const ObjectWork& work, int array, size_t size,
+                          const int* corners, int face, const char* what, size_t at) {
+    for (int k = 0; k < 3; k++) {
+        if (work.countAt[array] == SIZE_MAX || (corners[k] >= 0 && size_t(corners[k]) < size))
+            continue;
+        const char* result = array == kVertices ? "not drawn" : "drawn without texture";
+        if (size > 0)
+            addProblem(r.log, r.object, kCornerOutside, at,
+                       "face %d names %s %d outside 0..%zu, %s", face, what, corners[k], size - 1,
+                       result);
+        else
+            addProblem(r.log, r.object, kCornerOutside, at, "face %d names %s %d but %s is 0, %s",
+                       face, what, corners[k], kCountKeywords[array], result);
+        return;
+    }
+}
+
 // Keywords a list does not know are passed over.
 const auto kIgnore = [](std::string_view, size_t, size_t&) {};
 
@@ -157,6 +177,7 @@ void readFace(Reader& r, size_t at, size_t& p, AseObject& object, ObjectWork& wo
     }
     *face = &object.faces[size_t(index)];
     std::copy(corners, corners + 3, (*face)->corner);
+    reportCornersOutside(r, work, kVertices, object.vertices.size(), corners, index, "vertex", at);
     // Normals read for the face before are for the corners it had then.
     (*face)->fileNormals = 0;
     work.stored[kFaces]++;
@@ -261,6 +282,8 @@ void readTexFace(Reader& r, size_t at, size_t& p, AseObject& object, ObjectWork&
         return;
     }
     std::copy(corners, corners + 3, object.faces[size_t(index)].texCorner);
+    reportCornersOutside(r, work, kTexVertices, object.texVertices.size(), corners, index,
+                         "texture vertex", at);
     work.stored[kTexFaces]++;
 }
 

@@ -30,6 +30,7 @@ enum ProblemKind {
     kCountRepeated,
     kNoArray,
     kIndexOutside,
+    kCornerOutside,
     kOperandMissing,
     kSmoothingOutside,
     kTextCut,
@@ -59,7 +60,7 @@ struct ByteClasses {
             wordEnd[c] = inlineBlank[c] = space[c] = true;
         for (int c : {'\n', '{', '}', '"'})
             wordEnd[c] = operandsEnd[c] = true;
-        space['\n'] = true;
+        space[int('\n')] = true;
     }
 };
 constexpr ByteClasses kBytes;

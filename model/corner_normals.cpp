@@ -191,15 +191,19 @@ struct ObjectNormals {
             if (drawableFace(object, all[f]))
                 eachVertex(f, [&](int v) { faces[next[size_t(v)]++] = uint32_t(f); });
         }
+        // Matching the distinct masks at a vertex in pairs costs the square
+        // of their number: a crafted vertex shared by 100,000 faces of as many
+        // masks would cost 10^10. The object gets 64 comparisons a face for
+        // it; the vertices it does not cover are matched group by group.
         pairWork = 64 * uint64_t(all.size()) + 4096;
         for (size_t v = 0; v < vertexCount; v++) {
             uint32_t begin = first[v], end = first[v + 1];
-            bool needed = false;
-            for (uint32_t i = begin; i < end && !needed; i++) {
+            bool wanted = false;
+            for (uint32_t i = begin; i < end && !wanted; i++) {
                 const AseFace& face = all[faces[i]];
-                needed = face.smoothing != 0 && face.fileNormals != 7;
+                wanted = face.smoothing != 0 && face.fileNormals != 7;
             }
-            if (needed && !matchInPairs(int(v), begin, end))
+            if (wanted && !matchInPairs(int(v), begin, end))
                 matchByGroup(int(v), begin, end);
         }
     }

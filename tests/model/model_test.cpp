@@ -1004,6 +1004,14 @@ TEST(AseBlocksBadInput, SkippedWithFileAndLine) {
           "own.ase:10: *MESH_VERTEX without its index, line skipped",
           "own.ase:13: *MESH_TVERT before or without *MESH_NUMTVERTEX, line skipped",
           "own.ase:16: object 0 has only 1 of its 2 vertices; the rest are left empty"}},
+        // Corners the object does not have.
+        {"*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 3\n*MESH_NUMFACES 2\n*MESH_NUMTVERTEX 1\n"
+         "*MESH_FACE_LIST {\n*MESH_FACE 0: A: 0 B: 1 C: 9\n*MESH_FACE 1: A: 0 B: 1 C: 2\n}\n"
+         "*MESH_TFACELIST {\n*MESH_TFACE 1 0 0 -4\n}\n}\n}\n",
+         {"own.ase:7: face 0 names vertex 9 outside 0..2, not drawn",
+          "own.ase:11: face 1 names texture vertex -4 outside 0..0, drawn without texture",
+          "own.ase:14: object 0 has only 0 of its 3 vertices, 0 of its 1 texture vertices, 1 of "
+          "its 2 texture faces; the rest are left empty"}},
         // Counts a tiny file cannot hold.
         {"*MATERIAL_LIST {\n*MATERIAL_COUNT 2000000000\n*MATERIAL 3 {\n}\n}\n*GEOMOBJECT {\n"
          "*MESH {\n*MESH_NUMVERTEX 2000000000\n*MESH_NUMFACES -5\n*MESH_NUMTVERTEX 99999999999\n"
@@ -1046,9 +1054,9 @@ TEST(AseBlocksBadInput, SkippedWithFileAndLine) {
     Blocks first = readBlocks(cases[0].text);
     ASSERT_EQ(first.model.objects.size(), 1u);
     EXPECT_EQ(Floats({first.object().vertices[1].x, first.object().vertices[1].z}), Floats({1, 0}));
-    Blocks texts = readBlocks(cases[2].text);
+    Blocks texts = readBlocks(cases[3].text);
     EXPECT_EQ(texts.object().name, "open");
-    Blocks nested = readBlocks(cases[3].text);
+    Blocks nested = readBlocks(cases[4].text);
     const AseMaterial* m = &nested.model.materials.at(0);
     int depth = 0;
     for (; !m->subMaterials.empty(); m = &m->subMaterials[0])
