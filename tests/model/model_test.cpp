@@ -786,24 +786,24 @@ TEST(CornerNormals, FromSmoothingGroups) {
 // are taken group by group, and every corner still gets its unit normal.
 TEST(CornerNormals, VertexOfVeryManyFacesInDistinctGroups) {
     const int n = 20000;
-    AseModel model;
-    model.objects.emplace_back();
-    AseObject& fan = model.objects[0];
-    fan.vertices.push_back(Vec3(0, 0, 0));
+    std::vector<Vec3> vertices(1, Vec3(0, 0, 0));
+    std::vector<std::pair<std::array<int, 3>, std::string>> faces;
     for (int i = 0; i <= n; i++) {
         double a = 6.28318530718 * i / (n + 1);
-        fan.vertices.push_back(Vec3(float(std::cos(a)), float(std::sin(a)), 0));
+        vertices.push_back(Vec3(float(std::cos(a)), float(std::sin(a)), 0));
     }
-    fan.faces.resize(n);
     for (int i = 0; i < n; i++) {
-        AseFace& face = fan.faces[size_t(i)];
-        face.corner[0] = 0;
-        face.corner[1] = i + 1;
-        face.corner[2] = i + 2;
-        face.smoothing = uint32_t(i + 1);
+        std::string groups;
+        for (int g = 0; g < 32; g++) {
+            if ((i + 1) >> g & 1)
+                groups += (groups.empty() ? "" : ",") + std::to_string(g + 1);
+        }
+        faces.push_back({{0, i + 1, i + 2}, "*MESH_SMOOTHING " + groups});
     }
-    computeCornerNormals(model);
-    for (const AseFace& face : fan.faces) {
+    Blocks fan = readBlocks(objectText(vertices, faces));
+    ASSERT_EQ(fan.object().faces.size(), size_t(n));
+    EXPECT_EQ(fan.face(n - 1).smoothing, uint32_t(n));
+    for (const AseFace& face : fan.object().faces) {
         for (const Vec3& normal : face.normal)
             ASSERT_NEAR(normal.z, 1, 1e-6);
     }
@@ -1070,6 +1070,10 @@ TEST(AseBlocksBadInput, CutOffCopiesKeepWhatTheyHold) {
     std::string file = exporterFile();
     Blocks whole = readBlocks(file);
     ASSERT_TRUE(whole.problems.empty()) << whole.allProblems();
+    // A UTF-16 copy reads the same.
+    Blocks wide = readBlocks(utf16(file, true));
+    EXPECT_EQ(wide.object(1).vertices[2].y, 6.0f);
+    EXPECT_EQ(wide.face(1).texCorner[0], 1);
     for (size_t cut = 0; cut < file.size(); cut++) {
         Blocks b = readBlocks(file.substr(0, cut));
         size_t object = 0;
