@@ -1,0 +1,251 @@
+#include "ase_blocks.h"
+
+#include "ase_mesh_blocks.h"
+#include "block_reading.h"
+#include "corner_normals.h"
+#include "file_access.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+// The file is read in one pass, by recursive descent: every block the reader
+// knows has a small function that reads its keywords; every other block is
+// skipped by counting braces, so that how deeply it nests costs nothing. A
+// keyword's operands are read from its own line only. Blocks read by
+// functions nest at most kMaxDepth deep, so that a crafted file cannot use up
+// the stack.
+
+namespace block_reading {
+
+namespace {
+
+// What a map block gives: its bitmap and tiling.
+struct MapRead {
+    std::string bitmap;
+    float uTiling = 1;
+    float vTiling = 1;
+};
+
+// A map: its own *BITMAP and tiling. A compound map holds further maps; when
+// it has no bitmap of its own, the first of them that has one stands for it.
+MapRead readMap(Reader& r, size_t& p, std::string_view block) {
+    MapRead own, nested;
+    readBlock(r, p, block, [&](std::string_view keyword, size_t at, size_t& q) {
+        if (is(keyword, "*BITMAP")) {
+            own.bitmap = readText(r, q, at);
+        } else if (is(keyword, "*UVW_U_TILING") || is(keyword, "*UVW_V_TILING")) {
+            float* tiling = keyword[5] == 'U' ? &own.uTiling : &own.vTiling;
+            if (!floatOnLine(r.text, q, tiling))
+                addProblem(r.log, r.object, kOperandMissing, at, "%.*s without its number",
+                           int(keyword.size()), keyword.data());
+        } else if (startsWith(keyword, "*MAP_")) {
+            size_t brace = r.text.skipBlanks(q);
+            if (brace < r.text.size && r.text.data[brace] == '{')
+                readNested(r, q, keyword, at, [&](size_t& s) {
+                    MapRead inner = readMap(r, s, keyword);
+                    if (nested.bitmap.empty())
+                        nested = std::move(inner);
+                });
+        }
+    });
+    return own.bitmap.empty() && !nested.bitmap.empty() ? nested : own;
+}
+
+void readMaterial(Reader& r, size_t& p, AseMaterial& material, std::string_view block) {
+    int declared = -1;
+    size_t declaredAt = 0;
+    bool diffuseRead = false;
+    readBlock(r, p, block, [&](std::string_view keyword, size_t at, size_t& q) {
+        if (is(keyword, "*MATERIAL_NAME")) {
+            material.name = readText(r, q, at);
+        } else if (is(keyword, "*MATERIAL_DIFFUSE")) {
+            readTriple(r, q, at, keyword, material.diffuse);
+        } else if (is(keyword, "*MATERIAL_SPECULAR")) {
+            readTriple(r, q, at, keyword, material.specular);
+        } else if (is(keyword, "*MAP_DIFFUSE")) {
+            // The first diffuse map that gives a bitmap is the texture.
+            readNested(r, q, keyword, at, [&](size_t& s) {
+                MapRead map = readMap(r, s, keyword);
+                if (diffuseRead || map.bitmap.empty())
+                    return;
+                diffuseRead = true;
+                material.bitmap = std::move(map.bitmap);
+                material.uTiling = map.uTiling;
+                material.vTiling = map.vTiling;
+            });
+        } else if (is(keyword, "*NUMSUBMTLS")) {
+            declaredAt = at;
+            if (!intOnLine(r.text, q, &declared))
+                declared = -1;
+        } else if (is(keyword, "*SUBMATERIAL")) {
+            // Sub-materials count in the order the file gives them; their
+            // index is not needed.
+            int index;
+            intOnLine(r.text, q, &index);
+            readNested(r, q, keyword, at, [&](size_t& s) {
+                material.subMaterials.emplace_back();
+                readMaterial(r, s, material.subMaterials.back(), keyword);
+            });
+        }
+    });
+    size_t present = material.subMaterials.size();
+    if (declared >= 0 && size_t(declared) != present)
+        addProblem(r.log, -1, kSubMaterials, declaredAt,
+                   "*NUMSUBMTLS %d, but the material holds %zu *SUBMATERIAL blocks; its faces "
+                   "choose among those",
+                   declared, present);
+}
+
+void readMaterialList(Reader& r, size_t& p) {
+    long long next = 0;
+    std::vector<AseMaterial>& materials = r.model->materials;
+    readBlock(r, p, "*MATERIAL_LIST", [&](std::string_view keyword, size_t at, size_t& q) {
+        if (is(keyword, "*MATERIAL_COUNT")) {
+            int count = 0;
+            if (r.materialCountSeen) {
+                addProblem(r.log, -1, kCountRepeated, at, "*MATERIAL_COUNT repeated, ignored");
+            } else if (!intOnLine(r.text, q, &count)) {
+                addProblem(r.log, -1, kOperandMissing, at, "*MATERIAL_COUNT without its number");
+            } else {
+                r.materialCountSeen = true;
+                size_t n = believe(r, count, sizeof(AseMaterial), keyword, at);
+                if (n > materials.size())
+                    materials.resize(n);
+            }
+            return;
+        }
+        if (!is(keyword, "*MATERIAL"))
+            return;
+        // A material without an index is the one after the last.
+        int index = 0;
+        long long slot = intOnLine(r.text, q, &index) ? index : next;
+        next = slot + 1;
+        bool inside = slot >= 0 && size_t(slot) < materials.size();
+        // Without a count the list holds the materials it gives.
+        if (!inside && !r.materialCountSeen && slot >= 0 &&
+            uint64_t(slot + 1 - (long long)materials.size()) * sizeof(AseMaterial) <= r.budget) {
+            r.budget -= uint64_t(slot + 1 - (long long)materials.size()) * sizeof(AseMaterial);
+            materials.resize(size_t(slot + 1));
+            inside = true;
+        }
+        if (!inside) {
+            addProblem(r.log, -1, kIndexOutside, at,
+                       "*MATERIAL %lld outside the %zu materials of *MATERIAL_COUNT, skipped", slot,
+                       materials.size());
+            skipNested(r, q, keyword);
+            return;
+        }
+        readNested(r, q, keyword, at,
+                   [&](size_t& s) { readMaterial(r, s, materials[size_t(slot)], keyword); });
+    });
+}
+
+void readNodeTransform(Reader& r, size_t& p, AseObject& object) {
+    readBlock(r, p, "*NODE_TM", [&](std::string_view keyword, size_t at, size_t& q) {
+        if (keyword.size() == 8 && startsWith(keyword, "*TM_ROW") && keyword[7] >= '0' &&
+            keyword[7] <= '3')
+            readTriple(r, q, at, keyword, object.transform[keyword[7] - '0']);
+    });
+}
+
+void readGeomObject(Reader& r, size_t& p) {
+    std::vector<AseObject>& objects = r.model->objects;
+    objects.emplace_back();
+    AseObject& object = objects.back();
+    r.object = int(objects.size() - 1);
+    ObjectWork work;
+    readBlock(r, p, "*GEOMOBJECT", [&](std::string_view keyword, size_t at, size_t& q) {
+        if (is(keyword, "*NODE_NAME")) {
+            object.name = readText(r, q, at);
+        } else if (is(keyword, "*NODE_TM")) {
+            readNested(r, q, keyword, at, [&](size_t& s) { readNodeTransform(r, s, object); });
+        } else if (is(keyword, "*MESH")) {
+            if (work.meshRead) {
+                addProblem(r.log, r.object, kCountRepeated, at,
+                           "a second *MESH in object %d, skipped", r.object);
+                skipNested(r, q, keyword);
+                return;
+            }
+            work.meshRead =
+                readNested(r, q, keyword, at, [&](size_t& s) { readMesh(r, s, object, work); });
+        } else if (is(keyword, "*MATERIAL_REF")) {
+            // Cut toward zero, as the robot's reader does.
+            float value;
+            if (floatOnLine(r.text, q, &value) && value >= -2147483648.0f && value < 2147483648.0f)
+                object.materialRef = int(value);
+            else
+                addProblem(r.log, r.object, kOperandMissing, at,
+                           "*MATERIAL_REF without a material number, ignored");
+        }
+    });
+    finishObject(r, object, work, p > 0 ? p - 1 : 0);
+    r.object = -1;
+}
+
+void readGroup(Reader& r, size_t& p) {
+    readBlock(r, p, "*GROUP", [&](std::string_view keyword, size_t at, size_t& q) {
+        if (is(keyword, "*GEOMOBJECT")) {
+            readNested(r, q, keyword, at, [&](size_t& s) { readGeomObject(r, s); });
+        } else if (is(keyword, "*GROUP")) {
+            readText(r, q, at);
+            readNested(r, q, keyword, at, [&](size_t& s) { readGroup(r, s); });
+        }
+    });
+}
+
+void readFile(Reader& r) {
+    size_t p = 0;
+    readBlock(r, p, "", [&](std::string_view keyword, size_t at, size_t& q) {
+        if (is(keyword, "*GEOMOBJECT")) {
+            readNested(r, q, keyword, at, [&](size_t& s) { readGeomObject(r, s); });
+        } else if (is(keyword, "*GROUP")) {
+            readText(r, q, at);
+            readNested(r, q, keyword, at, [&](size_t& s) { readGroup(r, s); });
+        } else if (is(keyword, "*MATERIAL_LIST")) {
+            readNested(r, q, keyword, at, [&](size_t& s) { readMaterialList(r, s); });
+        }
+    });
+    if (!r.endedIn.empty() && !r.endReported)
+        addProblem(r.log, -1, kIncomplete, r.text.size,
+                   "the text ends inside %.*s; the blocks left open are closed there",
+                   int(r.endedIn.size()), r.endedIn.data());
+}
+
+} // namespace
+
+} // namespace block_reading
+
+using namespace block_reading;
+
+bool readAseBlocks(const char* data, size_t size, const char* name, AseModel* model,
+                   std::vector<std::string>* problems) {
+    if (!model || (!data && size > 0))
+        return false;
+    Reader r;
+    std::string converted;
+    r.text = modelText(reinterpret_cast<const unsigned char*>(data), size, &converted);
+    r.budget = allocationBudget(r.text.size);
+    for (size_t end = r.text.size; end > 0 && r.breakAheadBefore == 0; end--) {
+        if (r.text.data[end - 1] == '\n')
+            r.breakAheadBefore = end;
+    }
+    r.model = model;
+    *model = AseModel();
+    readFile(r);
+    computeCornerNormals(*model);
+    if (problems)
+        *problems = problemLines(r.log, r.text, name ? name : "");
+    return true;
+}
+
+bool loadAseBlocks(const char* path, AseModel* model, std::vector<std::string>* problems) {
+    if (!path || !model)
+        return false;
+    MappedFile file;
+    if (!mapFile(path, &file))
+        return false;
+    readAseBlocks(reinterpret_cast<const char*>(file.data), file.size, path, model, problems);
+    unmapFile(&file);
+    return true;
+}
