@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ase_model.h"
 #include "records.h"
 
 // Sends every object of the model as lit triangles with its material colours,
@@ -13,3 +14,14 @@ void drawModel(const tModel* model);
 // All corners are checked before the first is sent, so that a batch never
 // holds a partial triangle.
 bool drawableTriangle(const t3DObject& object, const tTriangle& triangle);
+
+// Sends every drawable face of a model of the user's as lit triangles with a
+// normal per corner, grouped by the (sub-)material each face is drawn with:
+// per group its colours, its texture when it has one, and for a cut-out
+// texture alpha testing, so that fully transparent texels leave what is
+// behind them. A face without texture coordinates is drawn untextured in its
+// material's colours. Faces whose object names no material are skipped. The
+// scene records this once into the robot's display list; it changes the
+// enables, the current material, the texture binding and the alpha test,
+// which the caller saves and restores.
+void draw_own_model(const AseModel& model);
