@@ -69,6 +69,83 @@ bool scanInt(const Text& text, size_t& p, int* value);
 // reaches past its word. On failure *value is untouched.
 bool scanFloat(const Text& text, size_t& p, float* value);
 
+// Fast forms of the two for the common numbers of model files, read from c,
+// which must not be blank, up to end. They take only what they are sure of,
+// with the same value and the same end as scanInt or scanFloat would give,
+// and return that end; otherwise null, for the caller to ask those. With
+// kBreakAhead the caller knows that a line break follows c in the text: it
+// ends every number, so end is not needed.
+
+// A byte that would make the digits before it part of a longer number or of
+// another form: a digit, a point, an exponent or a hexadecimal mark.
+struct NumberGoesOn {
+    bool goesOn[256] = {};
+    constexpr NumberGoesOn() {
+        for (int c = '0'; c <= '9'; c++)
+            goesOn[c] = true;
+        for (int c : {'.', 'e', 'E', 'x', 'X'})
+            goesOn[c] = true;
+    }
+};
+constexpr NumberGoesOn kNumberGoesOn;
+
+// "[sign]digits" of up to nine digits, followed by anything but a digit.
+template <bool kBreakAhead = false>
+inline const unsigned char* scanShortInt(const unsigned char* c, const unsigned char* end,
+                                         int* value) {
+    bool negative = (kBreakAhead || c < end) && *c == '-';
+    if ((kBreakAhead || c < end) && (negative || *c == '+'))
+        c++;
+    const unsigned char* digits = c;
+    unsigned number = 0;
+    // More than nine digits can wrap; they are refused below.
+    while ((kBreakAhead || c < end) && isDigit(*c))
+        number = number * 10 + unsigned(*c++ - '0');
+    if (c == digits || c - digits > 9)
+        return nullptr;
+    *value = negative ? -int(number) : int(number);
+    return c;
+}
+
+// "[sign]digits[.digits]" whose digits make an integer of at most 2^24, with
+// at most ten behind the point, followed by none of the characters that
+// would make it another form. That integer and the power of ten are exact
+// floats, so one division rounds the number correctly, as the C library does.
+template <bool kBreakAhead = false>
+inline const unsigned char* scanShortDecimal(const unsigned char* c, const unsigned char* end,
+                                             float* value) {
+    static const float kPowersOfTen[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                           1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    bool negative = (kBreakAhead || c < end) && *c == '-';
+    if ((kBreakAhead || c < end) && (negative || *c == '+'))
+        c++;
+    const unsigned char* digits = c;
+    // More than eighteen digits can wrap; they are refused below.
+    uint64_t mantissa = 0;
+    while ((kBreakAhead || c < end) && isDigit(*c))
+        mantissa = mantissa * 10 + unsigned(*c++ - '0');
+    size_t whole = size_t(c - digits), decimals = 0;
+    if (whole == 0)
+        return nullptr;
+    if ((kBreakAhead || c < end) && *c == '.') {
+        const unsigned char* fraction = ++c;
+        while ((kBreakAhead || c < end) && isDigit(*c))
+            mantissa = mantissa * 10 + unsigned(*c++ - '0');
+        decimals = size_t(c - fraction);
+        if (decimals == 0)
+            return nullptr;
+    }
+    if ((kBreakAhead || c < end) && kNumberGoesOn.goesOn[*c])
+        return nullptr;
+    if (whole + decimals > 18 || mantissa > (uint64_t(1) << 24) || decimals > 10)
+        return nullptr;
+    float number = float(mantissa);
+    if (decimals > 0)
+        number /= kPowersOfTen[decimals];
+    *value = negative ? -number : number;
+    return c;
+}
+
 // Reads up to count numbers separated by white space ("%f %f %f", "%d %d %d")
 // and tells how many were read; reading stops at the first that fails.
 template <typename T>

@@ -5,6 +5,13 @@
 //                            50 MB, spread over four objects ("multi") or
 //                            in one object ("single"); MB/s via bytes
 //                            processed, on CPU time.
+//   blocks/<layout>/<size>   the same files through the reader of a user's own
+//                            model (loadAseBlocks), corner normals included
+//                            (every corner has its file normal here, so
+//                            that part costs a pass over the faces).
+//   corner_normals/250k_vertices
+//                            computeCornerNormals alone on the sphere below,
+//                            every face in smoothing group 1, no file normals.
 //   normals/250k_vertices    computeVertexNormals alone on one closed sphere
 //                            of about 250,000 vertices and 500,000 triangles.
 //   load/overlap/4000_objects
@@ -13,10 +20,12 @@
 //                            object-finding pass sees them: without a limit
 //                            every pass of every object would read on to the
 //                            end of the file.
-//   peak_memory/<layout>/50MB, peak_memory/overlap/4000_objects
+//   peak_memory/<layout>/50MB, peak_memory/overlap/4000_objects,
+//   peak_memory_blocks/<layout>/50MB
 //                            peak resident memory growth of a forked child
 //                            while it loads the 50 MB file, against the file
-//                            size (counter peak_per_file).
+//                            size (counter peak_per_file); the mapped file's
+//                            pages count.
 //   assimp_*/<layout>/<size> the same files through assimp, when it was
 //                            found at configure time: assimp_smooth makes it
 //                            compute smooth normals itself and ignore the
@@ -28,7 +37,9 @@
 // The model files are written on first use by scripts/gen_ase_bench.py into
 // the build directory and kept for later runs.
 
+#include "ase_blocks.h"
 #include "ase_reader.h"
+#include "corner_normals.h"
 #include "records.h"
 
 #include <benchmark/benchmark.h>
@@ -128,6 +139,28 @@ void loadFile(benchmark::State& state, ModelFile f) {
     state.counters["file_MB"] = static_cast<double>(size) / 1e6;
 }
 
+void loadBlocksFile(benchmark::State& state, ModelFile f) {
+    std::string path = modelFileFor(state, f);
+    if (path.empty())
+        return;
+    long long size = fileSize(path);
+    for (auto _ : state) {
+        AseModel model;
+        std::vector<std::string> problems;
+        bool ok = loadAseBlocks(path.c_str(), &model, &problems);
+        state.PauseTiming();
+        if (!ok || int(model.objects.size()) != f.objects) {
+            state.SkipWithError("load failed");
+            break;
+        }
+        model = AseModel();
+        malloc_trim(0);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * size);
+    state.counters["file_MB"] = static_cast<double>(size) / 1e6;
+}
+
 // One closed sphere: a pole at each end and rings of slices vertices
 // between them, triangles counter-clockwise seen from outside.
 void makeSphere(tModel* model, int slices, int rings) {
@@ -216,6 +249,37 @@ void vertexNormals(benchmark::State& state) {
     releaseModelArrays(model);
 }
 
+void cornerNormals(benchmark::State& state) {
+    tModel sphere;
+    makeSphere(&sphere, 501, 499);
+    const t3DObject& from = sphere.objects[0];
+    AseModel model;
+    model.objects.emplace_back();
+    AseObject& object = model.objects[0];
+    object.vertices.assign(from.pVertices, from.pVertices + from.vertexCount);
+    object.faces.resize(size_t(from.faceCount));
+    for (int f = 0; f < from.faceCount; f++) {
+        std::copy(from.pTriangles[f].vertexIndex, from.pTriangles[f].vertexIndex + 3,
+                  object.faces[size_t(f)].corner);
+        object.faces[size_t(f)].smoothing = 1;
+    }
+    releaseModelArrays(sphere);
+    for (auto _ : state)
+        computeCornerNormals(model);
+    // A corner's normal is the sphere's radius at its vertex.
+    for (const AseFace& face : object.faces) {
+        for (int k = 0; k < 3; k++) {
+            Vec3 p = object.vertices[size_t(face.corner[k])];
+            if (!(dotProduct(p, face.normal[k]) > 0.999f)) {
+                state.SkipWithError("corner normals do not point outwards along the radius");
+                return;
+            }
+        }
+    }
+    state.counters["vertices"] = double(object.vertices.size());
+    state.counters["triangles"] = double(object.faces.size());
+}
+
 // Reads one "Name:   123 kB" line of /proc/self/status, in bytes.
 long long statusBytes(const char* name) {
     FILE* f = std::fopen("/proc/self/status", "r");
@@ -244,7 +308,7 @@ struct PeakReport {
 
 // Loads the file in a forked child, so the measure sees only this load:
 // the child resets its peak mark, loads, and reports its peak growth.
-bool measurePeak(const std::string& path, PeakReport* report) {
+bool measurePeak(const std::string& path, bool blocks, PeakReport* report) {
     int fds[2];
     if (pipe(fds) != 0) {
         return false;
@@ -269,9 +333,14 @@ bool measurePeak(const std::string& path, PeakReport* report) {
             // then reads low, never high.
             r.before = statusBytes("VmHWM");
         }
-        tModel model;
-        AseReader reader;
-        r.loaded = reader.loadModel(&model, path.c_str());
+        if (blocks) {
+            AseModel model;
+            r.loaded = loadAseBlocks(path.c_str(), &model, nullptr);
+        } else {
+            tModel model;
+            AseReader reader;
+            r.loaded = reader.loadModel(&model, path.c_str());
+        }
         r.peak = statusBytes("VmHWM");
         ssize_t written = write(fds[1], &r, sizeof r);
         _exit(written == static_cast<ssize_t>(sizeof r) ? 0 : 1);
@@ -285,14 +354,14 @@ bool measurePeak(const std::string& path, PeakReport* report) {
            WEXITSTATUS(status) == 0;
 }
 
-void peakMemory(benchmark::State& state, ModelFile f) {
+void peakMemory(benchmark::State& state, ModelFile f, bool blocks) {
     std::string path = modelFileFor(state, f);
     if (path.empty())
         return;
     double size = static_cast<double>(fileSize(path));
     PeakReport report = {};
     for (auto _ : state) {
-        if (!measurePeak(path, &report) || !report.loaded) {
+        if (!measurePeak(path, blocks, &report) || !report.loaded) {
             state.SkipWithError("the measuring child failed");
             return;
         }
@@ -357,7 +426,19 @@ int main(int argc, char** argv) {
             ->Repetitions(5)
             ->ComputeStatistics("min", fastest)
             ->ReportAggregatesOnly(true);
+        if (f.megabytes == 0)
+            continue;
+        benchmark::RegisterBenchmark(("blocks/" + sizeName(f)).c_str(), loadBlocksFile, f)
+            ->Unit(benchmark::kMillisecond)
+            ->Repetitions(5)
+            ->ComputeStatistics("min", fastest)
+            ->ReportAggregatesOnly(true);
     }
+    benchmark::RegisterBenchmark("corner_normals/250k_vertices", cornerNormals)
+        ->Unit(benchmark::kMillisecond)
+        ->Repetitions(5)
+        ->ComputeStatistics("min", fastest)
+        ->ReportAggregatesOnly(true);
     benchmark::RegisterBenchmark("normals/250k_vertices", vertexNormals)
         ->Unit(benchmark::kMillisecond)
         ->Repetitions(5)
@@ -366,7 +447,15 @@ int main(int argc, char** argv) {
     // The load runs in a child process: only wall time means anything here.
     for (const ModelFile& f : kFiles) {
         if (f.megabytes == 50 || f.megabytes == 0) {
-            benchmark::RegisterBenchmark(("peak_memory/" + sizeName(f)).c_str(), peakMemory, f)
+            benchmark::RegisterBenchmark(("peak_memory/" + sizeName(f)).c_str(), peakMemory, f,
+                                         false)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->Iterations(1);
+        }
+        if (f.megabytes == 50) {
+            benchmark::RegisterBenchmark(("peak_memory_blocks/" + sizeName(f)).c_str(), peakMemory,
+                                         f, true)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime()
                 ->Iterations(1);
