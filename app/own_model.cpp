@@ -1,5 +1,6 @@
 #include "own_model.h"
 
+#include "ase_blocks.h"
 #include "draw_model.h"
 #include "file_lookup.h"
 #include "image_file.h"
@@ -10,10 +11,6 @@
 #include <GL/gl.h>
 #include <cstdio>
 #include <map>
-
-// Until the block reader is merged.
-bool readAseFile(const char* path, AseModel* model, std::vector<std::string>* problems);
-void computeCornerNormals(AseModel& model);
 
 namespace {
 
@@ -77,14 +74,14 @@ ModelTextures make_model_textures(AseModel& model, const char* model_path) {
 
 bool load_own_model(const RunOptions& options, AseModel* model) {
     std::vector<std::string> problems;
-    if (!readAseFile(options.model_path, model, &problems)) {
-        for (const std::string& line : problems)
-            printf("%s", line.c_str());
+    // The reader also completes the corner normals that the file does not
+    // give.
+    if (!loadAseBlocks(options.model_path, model, &problems)) {
+        printf("Unable to find or open the file: %s", options.model_path);
         return false;
     }
     for (const std::string& line : problems)
         printf("%s\n", line.c_str());
-    computeCornerNormals(*model);
     give_orphans_plain_material(*model);
     ModelFit fit = fit_model(*model, options.up);
     if (!fit.hasCorners) {

@@ -8,12 +8,13 @@
 
 // The scene with a model of the user's in the robot's place.
 
-// Reads the model named on the command line into *model (the file's
-// problems are printed one per line), completes its corner normals, gives
-// objects without a material a plain one, and fits it into the robot's
-// place. Runs before the window opens. False when the file cannot be opened
-// (the message, without its line end, is printed); a model without
-// triangles is reported and left empty, and the scene runs without it.
+// Reads the model named on the command line into *model with its corner
+// normals (the file's problems are printed one per line), gives objects
+// without a material a plain one, and fits it into the robot's place. Runs
+// before the window opens. False when the file cannot be opened ("Unable to
+// find or open the file: PATH" is printed, without a line end); a model
+// without triangles is reported and left empty, and the scene runs without
+// it.
 bool load_own_model(const RunOptions& options, AseModel* model);
 
 // What make_model_textures did.
