@@ -83,12 +83,6 @@ void collectMaterials(const AseMaterial& material, std::vector<const AseMaterial
         collectMaterials(sub, into);
 }
 
-// A face as one group holds it.
-struct GroupedFace {
-    const AseObject* object;
-    const AseFace* face;
-};
-
 void sendGroupState(const AseMaterial& material, bool textured) {
     if (textured) {
         glEnable(GL_TEXTURE_2D);
@@ -122,7 +116,7 @@ void sendFace(const AseObject& object, const AseFace& face, const AseMaterial* t
 
 } // namespace
 
-void draw_own_model(const AseModel& model) {
+FaceGroups group_faces(const AseModel& model) {
     std::vector<const AseMaterial*> materials;
     for (const AseMaterial& material : model.materials)
         collectMaterials(material, materials);
@@ -136,6 +130,8 @@ void draw_own_model(const AseModel& model) {
     // file's order within each group.
     std::vector<size_t> group;
     std::vector<size_t> start(2 * materials.size() + 1, 0);
+    const AseMaterial* last = nullptr;
+    size_t lastIndex = 0;
     for (const AseObject& object : model.objects) {
         for (const AseFace& face : object.faces) {
             const AseMaterial* material = faceMaterial(model, object, face);
@@ -143,34 +139,47 @@ void draw_own_model(const AseModel& model) {
                 group.push_back(SIZE_MAX);
                 continue;
             }
+            // Neighbouring faces mostly share their material.
+            if (material != last) {
+                last = material;
+                lastIndex = indexOf.find(material)->second;
+            }
             bool textured = material->textureId && texturedFace(object, face);
-            group.push_back(2 * indexOf[material] + (textured ? 1 : 0));
+            group.push_back(2 * lastIndex + (textured ? 1 : 0));
             start[group.back() + 1]++;
         }
     }
     for (size_t g = 1; g < start.size(); g++)
         start[g] += start[g - 1];
-    std::vector<GroupedFace> ordered(start.back());
+
+    FaceGroups groups;
+    groups.faces.resize(start.back());
     std::vector<size_t> next(start.begin(), start.end() - 1);
     size_t f = 0;
     for (const AseObject& object : model.objects) {
         for (const AseFace& face : object.faces) {
             if (group[f] != SIZE_MAX)
-                ordered[next[group[f]]++] = {&object, &face};
+                groups.faces[next[group[f]]++] = {&object, &face};
             f++;
         }
     }
-
-    glDisable(GL_COLOR_MATERIAL);
     for (size_t g = 0; g + 1 < start.size(); g++) {
-        if (start[g] == start[g + 1])
-            continue;
-        const AseMaterial& material = *materials[g / 2];
-        bool textured = g % 2 == 1;
-        sendGroupState(material, textured);
+        if (start[g] < start[g + 1])
+            groups.groups.push_back({materials[g / 2], g % 2 == 1, start[g], start[g + 1]});
+    }
+    return groups;
+}
+
+void draw_own_model(const AseModel& model) {
+    FaceGroups groups = group_faces(model);
+    glDisable(GL_COLOR_MATERIAL);
+    for (const FaceGroup& group : groups.groups) {
+        sendGroupState(*group.material, group.textured);
         glBegin(GL_TRIANGLES);
-        for (size_t i = start[g]; i < start[g + 1]; i++)
-            sendFace(*ordered[i].object, *ordered[i].face, textured ? &material : nullptr);
+        for (size_t i = group.begin; i < group.end; i++) {
+            const GroupedFace& face = groups.faces[i];
+            sendFace(*face.object, *face.face, group.textured ? group.material : nullptr);
+        }
         glEnd();
     }
 }

@@ -3,6 +3,9 @@
 #include "ase_model.h"
 #include "records.h"
 
+#include <cstddef>
+#include <vector>
+
 // Sends every object of the model as lit triangles with its material colours,
 // and textured when it has texture vertices. Objects whose material is not in
 // the model and triangles with an index outside their arrays are skipped.
@@ -25,3 +28,25 @@ bool drawableTriangle(const t3DObject& object, const tTriangle& triangle);
 // enables, the current material, the texture binding and the alpha test,
 // which the caller saves and restores.
 void draw_own_model(const AseModel& model);
+
+// The faces of a model of the user's in the order draw_own_model sends them:
+// one group for each (sub-)material that faces are drawn with, and within it
+// those with texture coordinates apart from those without; faces in the
+// file's order within a group. Plain data, no GL: it costs a step per face.
+struct GroupedFace {
+    const AseObject* object;
+    const AseFace* face;
+};
+struct FaceGroup {
+    const AseMaterial* material;
+    // Drawn with the material's texture: it has one and the faces have
+    // texture coordinates.
+    bool textured;
+    // The group's faces are faces[begin] to faces[end - 1].
+    size_t begin, end;
+};
+struct FaceGroups {
+    std::vector<FaceGroup> groups;
+    std::vector<GroupedFace> faces;
+};
+FaceGroups group_faces(const AseModel& model);
