@@ -82,6 +82,8 @@ TEST(ModelFit, StandsTheFigureAtTheRobotsPlaceWithItsNoseForward) {
 
 TEST(ModelFit, CountsOnlyFiniteCornersOfDrawnFaces) {
     AseModel model = figure(UpAxis::z);
+    // Room for a second object, so that adding it keeps the first in place.
+    model.objects.reserve(2);
     AseObject& object = model.objects[0];
     ModelFit whole = fit_model(model, UpAxis::z);
     auto sameBox = [&] {
