@@ -11,8 +11,10 @@ bool inArray(int index, int count, const void* array) {
     return array && index >= 0 && index < count;
 }
 
-} // namespace
-
+// Whether drawModel sends the triangle: all three corners index the object's
+// vertices and normals, and its texture vertices when it is drawn textured.
+// All corners are checked before the first is sent, so that a batch never
+// holds a partial triangle.
 bool drawableTriangle(const t3DObject& object, const tTriangle& triangle) {
     bool texCoords = object.hasTexture && object.pTexVertices;
     for (int k = 0; k < 3; k++) {
@@ -25,6 +27,8 @@ bool drawableTriangle(const t3DObject& object, const tTriangle& triangle) {
     }
     return true;
 }
+
+} // namespace
 
 void drawModel(const tModel* model) {
     int objectCount = model->objectCount;

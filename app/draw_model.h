@@ -12,12 +12,6 @@
 // The scene records this once into the robot's display list.
 void drawModel(const tModel* model);
 
-// Whether drawModel sends the triangle: all three corners index the object's
-// vertices and normals, and its texture vertices when it is drawn textured.
-// All corners are checked before the first is sent, so that a batch never
-// holds a partial triangle.
-bool drawableTriangle(const t3DObject& object, const tTriangle& triangle);
-
 // Sends every drawable face of a model of the user's as lit triangles with a
 // normal per corner, grouped by the (sub-)material each face is drawn with:
 // per group its colours, its texture when it has one, and for a cut-out
