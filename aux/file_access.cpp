@@ -66,3 +66,12 @@ void unmapFile(MappedFile* file) {
         close(file->fd);
     *file = MappedFile();
 }
+
+void prefetchMappedFile(const MappedFile& file) {
+#ifdef MADV_POPULATE_READ
+    if (file.data)
+        madvise(const_cast<unsigned char*>(file.data), file.size, MADV_POPULATE_READ);
+#else
+    (void)file;
+#endif
+}

@@ -24,3 +24,8 @@ struct MappedFile {
 bool mapFile(const char* path, MappedFile* file);
 // Unmaps and closes; safe on a file that never opened.
 void unmapFile(MappedFile* file);
+
+// For a file that is about to be read whole: has the system map all its pages
+// at once, which is cheaper than one fault per page. Does nothing where the
+// system offers no such thing.
+void prefetchMappedFile(const MappedFile& file);

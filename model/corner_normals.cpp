@@ -205,6 +205,8 @@ struct ObjectNormals {
     }
 };
 
+static_assert(sizeof(Groups) <= 64, "a vertex's group entry within its faces' share");
+
 } // namespace
 
 void computeCornerNormals(AseModel& model) {

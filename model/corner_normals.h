@@ -2,6 +2,9 @@
 
 #include "ase_model.h"
 
+#include <cstddef>
+#include <cstdint>
+
 // Gives every corner of every drawable face whose normal the file did not
 // give (its fileNormals bit clear) the normal its smoothing groups make: the
 // unit vector along the area-weighted sum of the normals of the object's
@@ -13,3 +16,10 @@
 // face ends with a finite unit normal. Faces that cannot be drawn are left
 // as they are.
 void computeCornerNormals(AseModel& model);
+
+// What computing the corner normals takes at most for each vertex and each
+// face of an object, besides the object itself: where each vertex's faces
+// start, and per face its normal, its places in the vertices' lists, and at
+// a vertex its group entry.
+constexpr size_t kCornerNormalBytesPerVertex = 2 * sizeof(uint32_t);
+constexpr size_t kCornerNormalBytesPerFace = 3 * sizeof(double) + 4 * sizeof(uint32_t) + 64;

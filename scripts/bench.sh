@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the model loading benchmark in Release, writes its model files and
 # runs it, then prints the figures that matter: load speed at 1, 10 and 50 MB
-# (four objects and one object), the 50 MB load time, the time and memory of a
-# crafted 1.5 MB file of 4,000 overlapping objects, the vertex normal time for
-# 250,000 vertices, peak memory against file size, and assimp's times on the
-# same files; then, for a user's model, the grouping of its faces by material
-# and its whole set-up on the CPU for the 50 MB file (bench_own_model).
-# Installs missing Debian packages first.
+# (four objects and one object) of the robot's reader and, beside it, of the
+# block reader of a user's own model, the 50 MB load times, the time and
+# memory of a crafted 1.5 MB file of 4,000 overlapping objects, the vertex
+# normal time for 250,000 vertices (and that of the corner normals from
+# smoothing groups), peak memory against file size for both readers, and
+# assimp's times on the same files; then, for a user's model, the grouping of
+# its faces by material and its whole set-up on the CPU for the 50 MB file
+# (bench_own_model). Installs missing Debian packages first.
 # Arguments are passed on to the benchmarks (e.g. --benchmark_filter=load).
 # BENCH_INSTRUCTIONS=1 also counts the instructions of one load per file under
 # callgrind (valgrind), a measure that does not move with the machine's load.
@@ -66,7 +68,8 @@ def verdict(ok):
 
 print()
 if any(k.startswith("load/") for k in runs):
-    print("== model loading (loadModel with normals, no textures)")
+    print("== model loading (loadModel with normals, no textures; beside it loadAseBlocks, the")
+    print("   reader of a user's own model, corner normals included)")
     print("   CPU time of the loading thread, fastest of 5 repetitions; median of 5 in brackets")
 for layout, label in (("multi", "4 objects"), ("single", "1 object")):
     per_mb = []
@@ -77,8 +80,14 @@ for layout, label in (("multi", "4 objects"), ("single", "1 object")):
         size = b["file_MB"]
         per_mb.append(ms(b) / size)
         median = medians.get("load/%s/%dMB" % (layout, mb), b)
-        print("  %-9s %2d MB: %8.1f ms (%6.1f)  %7.1f MB/s  %6.2f ms/MB"
-              % (label, mb, ms(b), ms(median), size / ms(b) * 1e3, ms(b) / size))
+        line = ("  %-9s %2d MB: %8.1f ms (%6.1f)  %7.1f MB/s  %6.2f ms/MB"
+                % (label, mb, ms(b), ms(median), size / ms(b) * 1e3, ms(b) / size))
+        blocks = runs.get("blocks/%s/%dMB" % (layout, mb))
+        if blocks:
+            blocks_median = medians.get("blocks/%s/%dMB" % (layout, mb), blocks)
+            line += "   blocks %7.1f ms (%6.1f) = %.2fx" % (
+                ms(blocks), ms(blocks_median), ms(blocks) / ms(b))
+        print(line)
     if len(per_mb) == 3:
         spread = max(per_mb) / min(per_mb)
         print("  %-9s time per MB, largest / smallest: %.2fx (target < 1.5x: %s)"
@@ -87,6 +96,11 @@ for layout, label in (("multi", "4 objects"), ("single", "1 object")):
     if b:
         print("  %-9s 50 MB load: %.1f ms (target < 150 ms: %s)"
               % (label, ms(b), verdict(ms(b) < 150)))
+    blocks = runs.get("blocks/%s/50MB" % layout)
+    if b and blocks:
+        print("  %-9s 50 MB, blocks against the robot's reader: %.1f ms / %.1f ms = %.2fx"
+              " (target <= 0.5x: %s)" % (label, ms(blocks), ms(b), ms(blocks) / ms(b),
+                                         verdict(ms(blocks) <= 0.5 * ms(b))))
 
 b = runs.get("load/overlap/4000_objects")
 if b:
@@ -105,12 +119,19 @@ if b:
           " (target < 100 ms: %s)"
           % (b["vertices"], b["triangles"], ms(b), ms(median), verdict(ms(b) < 100)))
 
-for layout in ("multi", "single"):
-    b = runs.get("peak_memory/%s/50MB" % layout)
-    if b:
-        print("== peak memory growth, %s 50 MB: %.1f MB for a %.1f MB file = %.2fx (target < 2x: %s)"
-              % (layout, b["peak_growth_MB"], b["file_MB"], b["peak_per_file"],
-                 verdict(b["peak_per_file"] < 2.0)))
+b = runs.get("corner_normals/250k_vertices")
+if b:
+    median = medians.get("corner_normals/250k_vertices", b)
+    print("== corner normals from smoothing groups, %d vertices, %d triangles: %.1f ms CPU,"
+          " fastest (median %.1f)" % (b["vertices"], b["triangles"], ms(b), ms(median)))
+
+for reader, label in (("peak_memory", ""), ("peak_memory_blocks", ", blocks")):
+    for layout in ("multi", "single"):
+        b = runs.get("%s/%s/50MB" % (reader, layout))
+        if b:
+            print("== peak memory growth%s, %s 50 MB: %.1f MB for a %.1f MB file = %.2fx"
+                  " (target < 2x: %s)" % (label, layout, b["peak_growth_MB"], b["file_MB"],
+                                          b["peak_per_file"], verdict(b["peak_per_file"] < 2.0)))
 
 if any(k.startswith("assimp") for k in runs):
     print("== assimp on the same files, CPU time (smooth: it computes the normals;"
@@ -140,17 +161,26 @@ if [ "${BENCH_INSTRUCTIONS:-0}" = 1 ]; then
         echo "== instructions per load: valgrind is not installed"
         exit 0
     fi
-    echo "== instructions per load (callgrind, loadModel only, one load of each file)"
+    echo "== instructions per load (callgrind, the load only, one load of each file;"
+    echo "   the robot's reader, then the block reader)"
     for name in multi_1mb multi_50mb single_1mb single_50mb; do
         file="$data/$name.ase"
-        out=$(mktemp)
-        valgrind --tool=callgrind --callgrind-out-file=/dev/null \
-            --toggle-collect='AseReader::loadModel*' \
-            "$build/tools/ase-inspect" "$file" 2>"$out" >/dev/null
-        refs=$(sed -n 's/.*I *refs: *//p' "$out" | tr -d ,)
-        rm -f "$out"
-        python3 -c "import sys; r, b = int(sys.argv[1]), int(sys.argv[2]); \
-print('  %-11s %14d instructions  %5.1f per byte' % (sys.argv[3], r, r / b))" \
-            "$refs" "$(stat -c %s "$file")" "$name"
+        for reader in robot blocks; do
+            out=$(mktemp)
+            if [ "$reader" = robot ]; then
+                valgrind --tool=callgrind --callgrind-out-file=/dev/null \
+                    --toggle-collect='AseReader::loadModel*' \
+                    "$build/tools/ase-inspect" "$file" 2>"$out" >/dev/null
+            else
+                valgrind --tool=callgrind --callgrind-out-file=/dev/null \
+                    --toggle-collect='loadAseBlocks*' \
+                    "$build/tools/ase-inspect" --exporter "$file" 2>"$out" >/dev/null
+            fi
+            refs=$(sed -n 's/.*I *refs: *//p' "$out" | tr -d ,)
+            rm -f "$out"
+            python3 -c "import sys; r, b = int(sys.argv[1]), int(sys.argv[2]); \
+print('  %-11s %-6s %14d instructions  %5.1f per byte' % (sys.argv[3], sys.argv[4], r, r / b))" \
+                "$refs" "$(stat -c %s "$file")" "$name" "$reader"
+        done
     done
 fi

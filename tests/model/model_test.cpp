@@ -1,6 +1,10 @@
+#include "ase_agreement.h"
+#include "ase_blocks.h"
 #include "ase_reader.h"
 #include "ase_reference.h"
+#include "corner_normals.h"
 #include "records.h"
+#include "text_scan.h"
 #include "vec3.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +12,9 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -323,8 +329,8 @@ TEST(AseReaderBadInput, SkippedWithFileAndLine) {
         // Overlapping objects are read as far as a budget of work allows.
         {overlappingObjects(100), {"objects or materials of this file overlap"}},
     };
-    Loaded l[8];
-    for (int i = 0; i < 8; i++) {
+    Loaded l[std::size(cases)];
+    for (size_t i = 0; i < std::size(cases); i++) {
         load(l[i], cases[i].text, "data\\robot.ase");
         std::string problems = problemsOf(l[i]);
         for (const std::string& p : cases[i].problems)
@@ -502,9 +508,13 @@ TEST(VertexNormals, AreaWeightedAndDegenerate) {
         EXPECT_TRUE(std::isnan(normal[v].x)) << v;
     expectSameAsPlainReader(text);
 
+    // A model whose objectCount is 0 stays unchanged, even when it holds an
+    // object record: no normals are made for it.
     tModel none;
+    none.objects.push_back(t3DObject());
+    none.objects[0].vertexCount = 1;
     AseReader().computeVertexNormals(&none);
-    EXPECT_TRUE(none.objects.empty());
+    EXPECT_EQ(none.objects[0].pVertexNormals, nullptr);
 }
 
 // ---------------------------------------------------------------- equivalence
@@ -628,6 +638,608 @@ TEST(AseReaderEquivalence, GeneratedTruncatedAndNoisyFiles) {
             noisy[random() % noisy.size()] = char(random() % 256);
         expectSameAsPlainReader(noisy);
     }
+}
+
+// ---------------------------------------------------------------- block reader
+
+struct Blocks {
+    AseModel model;
+    std::vector<std::string> problems;
+    const AseObject& object(size_t i = 0) const { return model.objects.at(i); }
+    const AseFace& face(size_t f, size_t i = 0) const { return object(i).faces.at(f); }
+    std::string allProblems() const {
+        std::string all;
+        for (const std::string& line : problems)
+            all += line + "\n";
+        return all;
+    }
+};
+
+Blocks readBlocks(const std::string& text, const char* name = "own.ase") {
+    Blocks b;
+    EXPECT_TRUE(readAseBlocks(text.data(), text.size(), name, &b.model, &b.problems));
+    return b;
+}
+
+// One object: vertices in the file's axes, faces as "A B C" with their
+// further words ("*MESH_SMOOTHING 1 *MESH_MTLID 0"), and the object's
+// remaining text (normals, *NODE_TM).
+std::string objectText(const std::vector<Vec3>& vertices,
+                       const std::vector<std::pair<std::array<int, 3>, std::string>>& faces,
+                       const std::string& rest = "", const std::string& objectRest = "") {
+    auto str = [](auto n) { return std::to_string(n); };
+    std::string text = "*GEOMOBJECT {\n\t*MESH {\n\t\t*MESH_NUMVERTEX " + str(vertices.size()) +
+                       "\n\t\t*MESH_NUMFACES " + str(faces.size()) + "\n\t\t*MESH_VERTEX_LIST {\n";
+    for (size_t i = 0; i < vertices.size(); i++)
+        text += "\t\t\t*MESH_VERTEX " + str(i) + "\t" + str(vertices[i].x) + "\t" +
+                str(vertices[i].y) + "\t" + str(vertices[i].z) + "\n";
+    text += "\t\t}\n\t\t*MESH_FACE_LIST {\n";
+    for (size_t i = 0; i < faces.size(); i++) {
+        const std::array<int, 3>& c = faces[i].first;
+        text += "\t\t\t*MESH_FACE " + str(i) + ": A: " + str(c[0]) + " B: " + str(c[1]) +
+                " C: " + str(c[2]) + " AB: 1 BC: 1 CA: 0 " + faces[i].second + "\n";
+    }
+    return text + "\t\t}\n" + rest + "\t}\n" + objectRest + "}\n";
+}
+
+// A unit box of eight shared corners, two triangles a side, counter-clockwise
+// seen from outside; side s (bottom, top, front, back, left, right) has
+// smoothing[s].
+std::string boxText(const std::array<std::string, 6>& smoothing, const std::string& rest = "") {
+    static const int sides[6][2][3] = {{{0, 2, 1}, {0, 3, 2}}, {{4, 5, 6}, {4, 6, 7}},
+                                       {{0, 1, 5}, {0, 5, 4}}, {{3, 7, 6}, {3, 6, 2}},
+                                       {{0, 4, 7}, {0, 7, 3}}, {{1, 2, 6}, {1, 6, 5}}};
+    std::vector<std::pair<std::array<int, 3>, std::string>> faces;
+    for (int s = 0; s < 6; s++) {
+        for (const int(&t)[3] : sides[s])
+            faces.push_back({{t[0], t[1], t[2]}, smoothing[size_t(s)]});
+    }
+    return objectText(
+        {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}},
+        faces, rest);
+}
+
+void expectNear(Vec3 v, Vec3 w, const std::string& where) {
+    EXPECT_NEAR(v.x, w.x, 1e-6) << where;
+    EXPECT_NEAR(v.y, w.y, 1e-6) << where;
+    EXPECT_NEAR(v.z, w.z, 1e-6) << where;
+}
+
+const float kRoot2 = 0.70710678f, kRoot3 = 0.57735027f;
+
+// The exporter's own normals win, turned out of the object's space by its
+// *NODE_TM rows, which may follow the mesh; a normal without a direction is
+// not taken.
+TEST(CornerNormals, FromTheFileTurnedByTheTransform) {
+    std::string normals = "\t\t*MESH_NORMALS {\n\t\t\t*MESH_FACENORMAL 0 0 0 1\n"
+                          "\t\t\t\t*MESH_VERTEXNORMAL 0 1 0 0\n\t\t\t\t*MESH_VERTEXNORMAL 1 0 0 2\n"
+                          "\t\t\t\t*MESH_VERTEXNORMAL 2 0 0 0\n\t\t}\n";
+    std::string tm = "\t*NODE_TM {\n\t\t*TM_ROW0 0 1 0\n\t\t*TM_ROW1 -1 0 0\n\t\t*TM_ROW2 0 0 1\n"
+                     "\t\t*TM_ROW3 5 6 7\n\t}\n";
+    std::string text =
+        objectText({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{{0, 1, 2}, "*MESH_SMOOTHING 1"}}, normals);
+    Blocks b = readBlocks(text.substr(0, text.size() - 2) + tm + "}\n");
+    const AseFace& face = b.face(0);
+    EXPECT_EQ(face.fileNormals, 3);
+    // (1, 0, 0) turned 90 degrees about z; (0, 0, 2) made a unit vector.
+    expectNear(face.normal[0], Vec3(0, 1, 0), "turned");
+    expectNear(face.normal[1], Vec3(0, 0, 1), "scaled");
+    // The zero normal falls back to the smoothing group.
+    expectNear(face.normal[2], Vec3(0, 0, 1), "from smoothing");
+    EXPECT_FLOAT_EQ(b.object().transform[3][2], 7);
+    EXPECT_TRUE(b.problems.empty()) << b.allProblems();
+}
+
+TEST(CornerNormals, FromSmoothingGroups) {
+    // A hard box, each side in a group of its own or in none: flat sides.
+    const Vec3 sideNormal[6] = {{0, 0, -1}, {0, 0, 1},  {0, -1, 0},
+                                {0, 1, 0},  {-1, 0, 0}, {1, 0, 0}};
+    for (const std::array<std::string, 6>& groups :
+         {std::array<std::string, 6>{"*MESH_SMOOTHING 2", "*MESH_SMOOTHING 3", "*MESH_SMOOTHING 4",
+                                     "*MESH_SMOOTHING 5", "*MESH_SMOOTHING 6", "*MESH_SMOOTHING 7"},
+          std::array<std::string, 6>{"*MESH_SMOOTHING 0", "", "*MESH_SMOOTHING 0",
+                                     "*MESH_SMOOTHING", "", "*MESH_SMOOTHING 0"}}) {
+        Blocks hard = readBlocks(boxText(groups));
+        for (size_t f = 0; f < 12; f++) {
+            for (int k = 0; k < 3; k++)
+                expectNear(hard.face(f).normal[k], sideNormal[f / 2],
+                           groups[0] + " face " + std::to_string(f));
+        }
+    }
+    // A smooth box: the area-weighted sum of the faces at a corner, along the
+    // diagonal where both triangles of every side meet.
+    std::array<std::string, 6> one;
+    one.fill("*MESH_SMOOTHING 1");
+    Blocks smooth = readBlocks(boxText(one));
+    expectNear(smooth.face(0).normal[0], Vec3(-kRoot3, -kRoot3, -kRoot3), "corner 0");
+    expectNear(smooth.face(2).normal[2], Vec3(kRoot3, kRoot3, kRoot3), "corner 6");
+    // Corner 1 is in one triangle of the bottom and the front, both of the right.
+    float s6 = 1 / std::sqrt(6.0f);
+    expectNear(smooth.face(0).normal[2], Vec3(2 * s6, -s6, -s6), "corner 1");
+
+    // Three faces at the origin: A in group 1, B in groups 1 and 3, C in 3.
+    // B blends with both; A and C only with B, and not with each other.
+    Blocks fan = readBlocks(objectText({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+                                       {{{0, 1, 2}, "*MESH_SMOOTHING 1"},
+                                        {{0, 2, 3}, "*MESH_SMOOTHING 1,3"},
+                                        {{0, 3, 1}, "*MESH_SMOOTHING 3"}}));
+    expectNear(fan.face(0).normal[0], Vec3(kRoot2, 0, kRoot2), "A at the origin");
+    expectNear(fan.face(1).normal[0], Vec3(kRoot3, kRoot3, kRoot3), "B at the origin");
+    expectNear(fan.face(2).normal[0], Vec3(kRoot2, kRoot2, 0), "C at the origin");
+    expectNear(fan.face(0).normal[1], Vec3(0, 0, 1), "A and C share no group");
+
+    // Two faces of one group facing opposite ways take their own normals; a
+    // face without area takes (0, 0, 1); an undrawable face is left alone.
+    Blocks odd = readBlocks(objectText({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {2, 0, 0}},
+                                       {{{0, 1, 2}, "*MESH_SMOOTHING 1"},
+                                        {{0, 2, 1}, "*MESH_SMOOTHING 1"},
+                                        {{0, 1, 3}, "*MESH_SMOOTHING 2"},
+                                        {{0, 1, 9}, "*MESH_SMOOTHING 2"}}));
+    expectNear(odd.face(0).normal[0], Vec3(0, 0, 1), "opposite, own");
+    expectNear(odd.face(1).normal[0], Vec3(0, 0, -1), "opposite, own");
+    expectNear(odd.face(2).normal[1], Vec3(0, 0, 1), "no area");
+    EXPECT_FALSE(drawableFace(odd.object(), odd.face(3)));
+}
+
+// A crafted vertex shared by many faces, each of its own groups: matching
+// them in pairs would cost the square of the faces; beyond a budget the sums
+// are taken group by group, and every corner still gets its unit normal.
+TEST(CornerNormals, VertexOfVeryManyFacesInDistinctGroups) {
+    const int n = 20000;
+    AseModel model;
+    model.objects.emplace_back();
+    AseObject& fan = model.objects[0];
+    fan.vertices.push_back(Vec3(0, 0, 0));
+    for (int i = 0; i <= n; i++) {
+        double a = 6.28318530718 * i / (n + 1);
+        fan.vertices.push_back(Vec3(float(std::cos(a)), float(std::sin(a)), 0));
+    }
+    fan.faces.resize(n);
+    for (int i = 0; i < n; i++) {
+        AseFace& face = fan.faces[size_t(i)];
+        face.corner[0] = 0;
+        face.corner[1] = i + 1;
+        face.corner[2] = i + 2;
+        face.smoothing = uint32_t(i + 1);
+    }
+    computeCornerNormals(model);
+    for (const AseFace& face : fan.faces) {
+        for (const Vec3& normal : face.normal)
+            ASSERT_NEAR(normal.z, 1, 1e-6);
+    }
+}
+
+TEST(AseBlocks, MaterialsMapsAndSubMaterials) {
+    Blocks b = readBlocks(
+        "*3DSMAX_ASCIIEXPORT 200\n*COMMENT \"AsciiExport {\"\n*SCENE {\n\t*SCENE_FILENAME "
+        "\"a.max\"\n}\n*MATERIAL_LIST {\n\t*MATERIAL_COUNT 2\n\t*MATERIAL 0 {\n"
+        "\t\t*MATERIAL_NAME \"Wood and Stone\"\n\t\t*MATERIAL_DIFFUSE 0.5 0.25 1\n"
+        "\t\t*MATERIAL_SPECULAR 0.9 0.8 0.7\n\t\t*MAP_DIFFUSE {\n\t\t\t*MAP_NAME \"Map #1\"\n"
+        "\t\t\t*BITMAP \"C:\\My Maps\\old wood.png\"\n\t\t\t*UVW_U_OFFSET 0.5\n\t\t}\n"
+        "\t\t*MAP_BUMP {\n\t\t\t*BITMAP \"C:\\maps\\bump.png\"\n\t\t\t*UVW_U_TILING 4\n\t\t}\n"
+        "\t}\n\t*MATERIAL 1 {\n\t\t*MATERIAL_NAME \"Multi\"\n\t\t*NUMSUBMTLS 3\n"
+        "\t\t*SUBMATERIAL 0 {\n\t\t\t*MATERIAL_NAME \"Red\"\n\t\t\t*MATERIAL_DIFFUSE 1 0 0\n"
+        "\t\t\t*MAP_SPECULAR {\n\t\t\t\t*BITMAP \"spec.png\"\n\t\t\t}\n"
+        "\t\t\t*MAP_DIFFUSE {\n\t\t\t\t*MAP_CLASS \"Mask\"\n\t\t\t\t*MAP_GENERIC {\n"
+        "\t\t\t\t\t*BITMAP \"inner.tga\"\n\t\t\t\t\t*UVW_U_TILING 3\n\t\t\t\t\t*UVW_V_TILING 2\n"
+        "\t\t\t\t}\n\t\t\t}\n\t\t}\n\t\t*SUBMATERIAL 1 {\n\t\t\t*MATERIAL_NAME \"Green\"\n"
+        "\t\t\t*SUBMATERIAL 0 {\n\t\t\t\t*MATERIAL_NAME \"Deep\"\n\t\t\t}\n\t\t}\n\t}\n}\n");
+    ASSERT_EQ(b.model.materials.size(), 2u);
+    const AseMaterial& wood = b.model.materials[0];
+    EXPECT_EQ(wood.name, "Wood and Stone");
+    // The diffuse map's bitmap, blanks kept, over the later bump map's; no
+    // tiling keywords: tiling 1.
+    EXPECT_EQ(wood.bitmap, "C:\\My Maps\\old wood.png");
+    EXPECT_EQ(Floats({wood.diffuse[1], wood.specular[2], wood.uTiling, wood.vTiling}),
+              Floats({0.25f, 0.7f, 1, 1}));
+    const AseMaterial& multi = b.model.materials[1];
+    ASSERT_EQ(multi.subMaterials.size(), 2u);
+    const AseMaterial& red = multi.subMaterials[0];
+    // A compound diffuse map without a bitmap of its own: its first inner map's.
+    EXPECT_EQ(red.bitmap, "inner.tga");
+    EXPECT_EQ(Floats({red.diffuse[0], red.uTiling, red.vTiling}), Floats({1, 3, 2}));
+    ASSERT_EQ(multi.subMaterials[1].subMaterials.size(), 1u);
+    EXPECT_EQ(multi.subMaterials[1].subMaterials[0].name, "Deep");
+    ASSERT_EQ(b.problems.size(), 1u) << b.allProblems();
+    EXPECT_NE(b.problems[0].find("own.ase:24: *NUMSUBMTLS 3, but the material holds 2"),
+              std::string::npos)
+        << b.problems[0];
+}
+
+// Objects inside groups are objects too; other objects, animation and other
+// mapping channels are skipped whole.
+TEST(AseBlocks, GroupsAndSkippedBlocks) {
+    std::string mesh = objectText({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{{0, 1, 2}, ""}},
+                                  "\t\t*MESH_NUMTVERTEX 1\n\t\t*MESH_TVERTLIST {\n"
+                                  "\t\t\t*MESH_TVERT 0 0.25 0.5 0\n\t\t}\n"
+                                  "\t\t*MESH_TFACELIST {\n\t\t\t*MESH_TFACE 0: 0 0 0\n\t\t}\n"
+                                  "\t\t*MESH_MAPPINGCHANNEL 2 {\n\t\t\t*MESH_NUMTVERTEX 1\n"
+                                  "\t\t\t*MESH_TVERTLIST {\n\t\t\t\t*MESH_TVERT 0 9 9 9\n"
+                                  "\t\t\t}\n\t\t}\n");
+    std::string animated = mesh.substr(0, mesh.size() - 2) +
+                           "\t*MESH_ANIMATION {\n\t\t*MESH {\n\t\t\t*MESH_VERTEX_LIST {\n"
+                           "\t\t\t\t*MESH_VERTEX 0 9 9 9\n\t\t\t}\n\t\t}\n\t}\n"
+                           "\t*TM_ANIMATION {\n\t\t*CONTROL_POS_TRACK {\n\t\t}\n\t}\n"
+                           "\t*MATERIAL_REF 0\n}\n";
+    Blocks b = readBlocks("*HELPEROBJECT {\n\t*NODE_NAME \"{x}\"\n}\n*GROUP \"Outer\" {\n"
+                          "\t*GROUP_TM {\n\t\t*TM_ROW3 9 9 9\n\t}\n\t*GROUP \"Inner\" {\n" +
+                          animated + "\t}\n}\n*SHAPEOBJECT {\n\t*SHAPE_LINE 0 {\n\t}\n}\n" + mesh);
+    ASSERT_EQ(b.model.objects.size(), 2u) << b.allProblems();
+    for (const AseObject& o : b.model.objects) {
+        EXPECT_EQ(Floats({o.vertices[0].x, o.vertices[2].z, o.texVertices[0].v}),
+                  Floats({1, 9, 0.5f}));
+        EXPECT_EQ(Ints(o.faces[0].texCorner, o.faces[0].texCorner + 3), Ints({0, 0, 0}));
+    }
+    EXPECT_EQ(Ints({b.object(0).materialRef, b.object(1).materialRef}), Ints({0, -1}));
+    EXPECT_EQ(b.object(0).transform[3][0], 0.0f);
+    EXPECT_TRUE(b.problems.empty()) << b.allProblems();
+}
+
+// Face lines as exporters vary them.
+TEST(AseBlocks, FaceLinesOfEveryExporter) {
+    struct Row {
+        std::string line;
+        Ints corners;
+        uint32_t smoothing;
+        int materialId;
+        std::string problem;
+    };
+    const Row rows[] = {
+        {"*MESH_FACE    0:    A:    1 B:    2 C:    3 AB:    1 BC:    1 CA:    0\t "
+         "*MESH_SMOOTHING 1 \t*MESH_MTLID 4",
+         {1, 2, 3},
+         1,
+         4,
+         ""},
+        {"*MESH_FACE 0:A:1 B:2 C:3 *MESH_SMOOTHING 1,3 *MESH_MTLID 2", {1, 2, 3}, 5, 2, ""},
+        {"*MESH_FACE\t0 :\tA : 1\tB : 2\tC : 3\t*MESH_SMOOTHING 1, 32 *MESH_MTLID 1",
+         {1, 2, 3},
+         0x80000001u,
+         1,
+         ""},
+        {"*MESH_FACE 0: A: 1 B: 2 C: 3 AB: 1 BC: 1 CA: 0\t *MESH_SMOOTHING \t*MESH_MTLID -4",
+         {1, 2, 3},
+         0,
+         -4,
+         ""},
+        {"*MESH_FACE 0: A: 1 B: 2 C: 3 *MESH_SMOOTHING 0 *MESH_MTLID 0", {1, 2, 3}, 0, 0, ""},
+        {"*MESH_FACE 0: A: 1 B: 2 C: 3\n*MESH_SMOOTHING 2\n*MESH_MTLID 7", {1, 2, 3}, 2, 7, ""},
+        {"*MESH_FACE 0: A: 1 B: 2 C: 3 *MESH_SMOOTHING 2,33,-1 *MESH_MTLID 0",
+         {1, 2, 3},
+         2,
+         0,
+         "own.ase:5: smoothing group 33 outside 1..32, ignored"},
+        {"*MESH_FACE 0: A: 1 B: 2 *MESH_MTLID 3",
+         {-1, -1, -1},
+         0,
+         0,
+         "own.ase:5: *MESH_FACE 0 without its corners A, B and C, line skipped"},
+    };
+    for (const Row& row : rows) {
+        Blocks b = readBlocks("*GEOMOBJECT {\n*MESH {\n*MESH_NUMFACES 1\n*MESH_FACE_LIST {\n" +
+                              row.line + "\n}\n}\n}\n");
+        const AseFace& face = b.face(0);
+        EXPECT_EQ(Ints(face.corner, face.corner + 3), row.corners) << row.line;
+        EXPECT_EQ(face.smoothing, row.smoothing) << row.line;
+        EXPECT_EQ(face.materialId, row.materialId) << row.line;
+        std::string problems = b.allProblems();
+        EXPECT_EQ(problems.find(row.problem), row.problem.empty() ? 0 : problems.find(row.problem))
+            << row.line << "\n"
+            << problems;
+        EXPECT_NE(problems.find(row.problem), std::string::npos) << row.line << "\n" << problems;
+    }
+}
+
+// A face's *MESH_MTLID picks sub-material (id mod n) of its object's material,
+// at each level of nesting; a material without sub-materials serves all.
+TEST(AseBlocks, SubMaterialByMaterialId) {
+    AseModel model;
+    model.materials.resize(2);
+    model.materials[0].subMaterials.resize(3);
+    for (int i = 0; i < 3; i++)
+        model.materials[0].subMaterials[size_t(i)].name = "s" + std::to_string(i);
+    model.materials[0].subMaterials[1].subMaterials.resize(2);
+    model.materials[0].subMaterials[1].subMaterials[0].name = "s1.0";
+    model.materials[0].subMaterials[1].subMaterials[1].name = "s1.1";
+    model.materials[1].name = "plain";
+    AseObject object;
+    AseFace face;
+    const std::pair<int, const char*> choices[] = {{0, "s0"},  {2, "s2"},   {5, "s2"},  {-1, "s2"},
+                                                   {-3, "s0"}, {4, "s1.0"}, {7, "s1.1"}};
+    object.materialRef = 0;
+    for (const auto& choice : choices) {
+        face.materialId = choice.first;
+        const AseMaterial* m = faceMaterial(model, object, face);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->name, choice.second) << choice.first;
+    }
+    object.materialRef = 1;
+    EXPECT_EQ(faceMaterial(model, object, face)->name, "plain");
+    for (int ref : {-1, 2}) {
+        object.materialRef = ref;
+        EXPECT_EQ(faceMaterial(model, object, face), nullptr);
+    }
+}
+
+// A file of the exporters' layout, small enough to cut everywhere.
+std::string exporterFile() {
+    return "*3DSMAX_ASCIIEXPORT\t200\n*MATERIAL_LIST {\n\t*MATERIAL_COUNT 1\n\t*MATERIAL 0 {\n"
+           "\t\t*MATERIAL_NAME \"Skin\"\n\t\t*MATERIAL_DIFFUSE 0.5000\t0.2500\t1.0000\n"
+           "\t\t*MAP_DIFFUSE {\n\t\t\t*BITMAP \"maps\\skin.png\"\n\t\t\t*UVW_U_TILING 2.0000\n"
+           "\t\t\t*UVW_V_TILING 0.5000\n\t\t}\n\t}\n}\n" +
+           objectText(
+               {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}},
+               {{{0, 1, 2}, "*MESH_SMOOTHING 1 *MESH_MTLID 0"},
+                {{1, 3, 2}, "*MESH_SMOOTHING 1 *MESH_MTLID 1"}},
+               "\t\t*MESH_NUMTVERTEX 2\n\t\t*MESH_TVERTLIST {\n\t\t\t*MESH_TVERT 0\t0.2500\t"
+               "0.5000\t0.0000\n\t\t\t*MESH_TVERT 1\t1.0000\t0.7500\t0.0000\n\t\t}\n"
+               "\t\t*MESH_NUMTVFACES 2\n\t\t*MESH_TFACELIST {\n\t\t\t*MESH_TFACE 0\t0\t1\t1\n"
+               "\t\t\t*MESH_TFACE 1:\t1\t0\t1\n\t\t}\n"
+               "\t\t*MESH_NORMALS {\n\t\t\t*MESH_FACENORMAL 0 0 0 1\n"
+               "\t\t\t\t*MESH_VERTEXNORMAL 0 0 0 1\n\t\t}\n",
+               "\t*MATERIAL_REF 0\n") +
+           objectText({{5, 5, 5}, {6, 5, 5}, {5, 6, 5}}, {{{0, 1, 2}, ""}});
+}
+
+// Every bad line is skipped or refused with one "FILE:LINE: what" message;
+// damaged files keep what they hold.
+TEST(AseBlocksBadInput, SkippedWithFileAndLine) {
+    std::string deep, braces(100000, '{');
+    for (int i = 0; i < 40; i++)
+        deep += "*SUBMATERIAL " + std::to_string(i) + " {\n";
+    std::string file = exporterFile();
+    struct Case {
+        std::string text;
+        std::vector<std::string> problems;
+    };
+    const Case cases[] = {
+        {"}\n*GEOMOBJECT\n*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2\n*MESH_NUMVERTEX 3\n"
+         "*MESH_VERTEX_LIST {\n*MESH_VERTEX 5 1 2 3\n*MESH_VERTEX 1 1 2\n*MESH_VERTEX x\n}\n"
+         "*MESH_TVERTLIST {\n*MESH_TVERT 0 1 1\n}\n}\n}\n",
+         {"own.ase:1: a '}' that closes no block, ignored",
+          "own.ase:2: *GEOMOBJECT without its '{', skipped",
+          "own.ase:6: *MESH_NUMVERTEX repeated, ignored",
+          "own.ase:8: *MESH_VERTEX index 5 outside 0..1, line skipped",
+          "own.ase:9: *MESH_VERTEX 1 with 2 of its 3 numbers",
+          "own.ase:10: *MESH_VERTEX without its index, line skipped",
+          "own.ase:13: *MESH_TVERT before or without *MESH_NUMTVERTEX, line skipped",
+          "own.ase:16: object 0 has only 1 of its 2 vertices; the rest are left empty"}},
+        // Counts a tiny file cannot hold.
+        {"*MATERIAL_LIST {\n*MATERIAL_COUNT 2000000000\n*MATERIAL 3 {\n}\n}\n*GEOMOBJECT {\n"
+         "*MESH {\n*MESH_NUMVERTEX 2000000000\n*MESH_NUMFACES -5\n*MESH_NUMTVERTEX 99999999999\n"
+         "}\n}\n",
+         {"own.ase:2: *MATERIAL_COUNT 2000000000 is more than a file of this size may ask for",
+          "own.ase:3: *MATERIAL 3 outside the 0 materials of *MATERIAL_COUNT, skipped",
+          "own.ase:8: *MESH_NUMVERTEX 2000000000 is more than",
+          "own.ase:9: *MESH_NUMFACES -5 is negative, taken as 0",
+          "own.ase:10: *MESH_NUMTVERTEX 1215752191 is more than"}},
+        // Texts: an open quote runs to the line's end; long ones are cut.
+        {"*GEOMOBJECT {\n*NODE_NAME \"Box \"01\"\n*NODE_NAME \"" + std::string(5000, 'n') +
+             "\"\n*NODE_NAME \"open\r\n}\n",
+         {"own.ase:3: quoted text of 5000 bytes cut to 4096",
+          "own.ase:4: quoted text without its closing quote, taken to the end of the line"}},
+        // Nesting deeper than the reader follows, and deep unknown braces.
+        {"*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n" + deep + braces,
+         {"own.ase:34: *SUBMATERIAL nested more than 32 blocks deep, skipped with all it holds",
+          "own.ase:44: the text ends inside *SUBMATERIAL; the blocks left open are closed there"}},
+        // Normals out of order.
+        {"*GEOMOBJECT {\n*MESH {\n*MESH_NUMFACES 1\n*MESH_NORMALS {\n*MESH_VERTEXNORMAL 0 1 0 0\n"
+         "*MESH_FACENORMAL 3 0 0 1\n*MESH_FACENORMAL 0 0 0 1\n*MESH_VERTEXNORMAL 0 1 0 0\n"
+         "*MESH_VERTEXNORMAL 0 1 0 0\n*MESH_VERTEXNORMAL 0 1 0 0\n*MESH_VERTEXNORMAL 0 1 0 0\n"
+         "}\n}\n}\n",
+         {"own.ase:5: *MESH_VERTEXNORMAL before any *MESH_FACENORMAL, ignored",
+          "own.ase:6: *MESH_FACENORMAL index 3 outside 0..0, line skipped",
+          "own.ase:11: a fourth *MESH_VERTEXNORMAL for face 0, ignored",
+          "own.ase:14: object 0 has only 0 of its 1 faces"}},
+        // A file cut off inside a list keeps what it holds, with one line.
+        {file.substr(0, file.find("*MESH_VERTEX 2")),
+         {"own.ase:21: the text ends inside *MESH_VERTEX_LIST of object 0, with 2 of its 4 "
+          "vertices, 0 of its 2 faces; the rest are left empty"}},
+    };
+    for (const Case& c : cases) {
+        Blocks b = readBlocks(c.text);
+        std::string problems = b.allProblems();
+        for (const std::string& p : c.problems)
+            EXPECT_NE(problems.find(p), std::string::npos) << p << "\nin:\n" << problems;
+        EXPECT_EQ(b.problems.size(), c.problems.size()) << problems;
+    }
+    Blocks first = readBlocks(cases[0].text);
+    ASSERT_EQ(first.model.objects.size(), 1u);
+    EXPECT_EQ(Floats({first.object().vertices[1].x, first.object().vertices[1].z}), Floats({1, 0}));
+    Blocks texts = readBlocks(cases[2].text);
+    EXPECT_EQ(texts.object().name, "open");
+    Blocks nested = readBlocks(cases[3].text);
+    const AseMaterial* m = &nested.model.materials.at(0);
+    int depth = 0;
+    for (; !m->subMaterials.empty(); m = &m->subMaterials[0])
+        depth++;
+    EXPECT_EQ(depth, 30);
+}
+
+// A real-looking file cut off anywhere keeps every vertex and face whose line
+// is whole before the cut, and says once where its text ends.
+TEST(AseBlocksBadInput, CutOffCopiesKeepWhatTheyHold) {
+    std::string file = exporterFile();
+    Blocks whole = readBlocks(file);
+    ASSERT_TRUE(whole.problems.empty()) << whole.allProblems();
+    for (size_t cut = 0; cut < file.size(); cut++) {
+        Blocks b = readBlocks(file.substr(0, cut));
+        size_t object = 0;
+        for (size_t p = file.find("*GEOMOBJECT"); p < cut; p = file.find('\n', p) + 1) {
+            size_t end = file.find('\n', p);
+            object += file.compare(p, 11, "*GEOMOBJECT") == 0;
+            size_t word = file.find_first_not_of('\t', p);
+            if (end >= cut || object == 0 || b.model.objects.size() < object)
+                continue;
+            const AseObject& got = b.model.objects[object - 1];
+            const AseObject& want = whole.model.objects[object - 1];
+            if (file.compare(word, 13, "*MESH_VERTEX ") == 0) {
+                int index = std::atoi(file.c_str() + word + 13);
+                ASSERT_LT(size_t(index), got.vertices.size()) << cut;
+                EXPECT_EQ(got.vertices[size_t(index)].x, want.vertices[size_t(index)].x) << cut;
+            } else if (file.compare(word, 11, "*MESH_FACE ") == 0) {
+                int index = std::atoi(file.c_str() + word + 11);
+                ASSERT_LT(size_t(index), got.faces.size()) << cut;
+                EXPECT_EQ(got.faces[size_t(index)].corner[2], want.faces[size_t(index)].corner[2]);
+                EXPECT_EQ(got.faces[size_t(index)].smoothing, want.faces[size_t(index)].smoothing);
+            }
+        }
+        int ends = 0;
+        for (const std::string& line : b.problems)
+            ends += line.find("the text ends inside") != std::string::npos;
+        EXPECT_LE(ends, 1) << cut << "\n" << b.allProblems();
+    }
+}
+
+// The fast number forms read exactly what the full scans read.
+TEST(AseBlocks, ShortNumberFormsAgreeWithTheFullScans) {
+    std::mt19937 random(7);
+    const std::string after[] = {"\n", " ", "\t", "x", "e5", ".5", "5", ":", "*", "E", "}"};
+    for (int i = 0; i < 20000; i++) {
+        std::string number = randomDecimal(random);
+        if (i % 3 == 0)
+            number = std::to_string(int(random() % 200000) - 100000) + (i % 2 ? ".0625" : "");
+        // The exporters' own form, four decimals.
+        char fixed[32];
+        std::snprintf(fixed, sizeof fixed, "%.4f", (int(random() % 2000001) - 1000000) / 1e3);
+        if (i % 3 == 1)
+            number = fixed;
+        std::string s = number + after[random() % std::size(after)];
+        Text text = {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
+        float fast = 0, full = 0;
+        size_t p = 0;
+        const unsigned char* end = scanShortDecimal(text.data, text.data + text.size, &fast);
+        if (end) {
+            ASSERT_TRUE(scanFloat(text, p, &full)) << s;
+            ASSERT_EQ(std::memcmp(&fast, &full, sizeof fast), 0) << s;
+            ASSERT_EQ(size_t(end - text.data), p) << s;
+        }
+        int fastInt = 0, fullInt = 0;
+        p = 0;
+        if (const unsigned char* e = scanShortInt(text.data, text.data + text.size, &fastInt)) {
+            ASSERT_TRUE(scanInt(text, p, &fullInt)) << s;
+            ASSERT_EQ(fastInt, fullInt) << s;
+            ASSERT_EQ(size_t(e - text.data), p) << s;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- both readers
+
+// On a file both read whole, the robot's reader and the block reader agree.
+void expectBothReadersAgree(const std::string& text, const std::string& what) {
+    std::string why;
+    ASSERT_TRUE(readAlikeByBothReaders(text.data(), text.size(), &why)) << what << ": " << why;
+    Loaded robot;
+    load(robot, text);
+    Blocks blocks = readBlocks(text);
+    EXPECT_TRUE(sameAsRobotReader(blocks.model, robot.model, &why)) << what << ": " << why;
+    EXPECT_TRUE(blocks.problems.empty()) << what << ": " << blocks.allProblems();
+}
+
+std::string readFile(const std::string& path) {
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[65536];
+        while (size_t n = std::fread(buffer, 1, sizeof buffer, f))
+            bytes.append(buffer, n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+TEST(BothReaders, AgreeOnTheFilesOurScriptsWrite) {
+    std::string scripts = std::string(ROBOT_SOURCE_DIR) + "/scripts/";
+    expectBothReadersAgree(readFile(std::string(ROBOT_SOURCE_DIR) + "/data/robot.ase"),
+                           "data/robot.ase");
+    char folder[] = "/tmp/model_test_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string bench = std::string(folder) + "/bench.ase", robot = std::string(folder) + "/y.ase";
+    ASSERT_EQ(std::system(("python3 " + scripts +
+                           "gen_ase_bench.py --vertices 300 --objects 3 "
+                           "--out " +
+                           bench + " >/dev/null")
+                              .c_str()),
+              0);
+    ASSERT_EQ(std::system(("python3 " + scripts + "gen_robot_ase.py --up y --scale 40 " + robot +
+                           " >/dev/null")
+                              .c_str()),
+              0);
+    expectBothReadersAgree(readFile(bench), "gen_ase_bench.py");
+    expectBothReadersAgree(readFile(robot), "gen_robot_ase.py --up y --scale 40");
+    unlink(bench.c_str());
+    unlink(robot.c_str());
+    rmdir(folder);
+}
+
+// The exporter layout with numbers of every form and length, CRLF lines and
+// texts with blanks: every one such file is read alike.
+TEST(BothReaders, AgreeOnNumbersOfEveryForm) {
+    std::mt19937 random(2024);
+    static const char* const odd[] = {"1e3",  "-0",    "+2.5",   "0x1p-2",
+                                      "inf",  "nan",   "-inf",   "3e-50",
+                                      "1e40", "00012", "1.5E-3", "1.17549435e-38"};
+    auto number = [&]() {
+        return random() % 4 == 0 ? std::string(odd[random() % std::size(odd)])
+                                 : randomDecimal(random);
+    };
+    // The coordinates, normals and colours of the file, each line's
+    // operands from the first that is not an index.
+    const std::pair<std::string, size_t> numbered[] = {
+        {"*MESH_VERTEX", 2},      {"*MESH_VERTEXNORMAL", 2}, {"*MESH_TVERT", 2},
+        {"*MATERIAL_DIFFUSE", 1}, {"*UVW_U_TILING", 1},      {"*UVW_V_TILING", 1}};
+    for (int round = 0; round < 200 && !HasFailure(); round++) {
+        std::string text = exporterFile(), out;
+        for (size_t p = 0, end; p < text.size(); p = end + 1) {
+            end = text.find('\n', p);
+            std::string line = text.substr(p, end - p);
+            size_t start = std::min(line.find_first_not_of(" \t"), line.size());
+            std::string keyword = line.substr(start, line.find_first_of(" \t", start) - start);
+            size_t first = SIZE_MAX;
+            for (const auto& n : numbered)
+                first = keyword == n.first ? n.second : first;
+            std::string rebuilt;
+            size_t word = 0;
+            for (size_t q = 0; q < line.size();) {
+                size_t next = std::min(line.find_first_of(" \t", q), line.size());
+                if (next == q) {
+                    rebuilt += line[q++];
+                    continue;
+                }
+                rebuilt +=
+                    word++ >= first && word <= first + 3 ? number() : line.substr(q, next - q);
+                q = next;
+            }
+            out += rebuilt + (round % 2 ? "\r\n" : "\n");
+        }
+        expectBothReadersAgree(out, out);
+    }
+}
+
+TEST(AseBlocks, InspectorShowsWhatTheBlockReaderReads) {
+    std::string path = writeTemporary(exporterFile());
+    int status = -1;
+    std::string output = inspect("--exporter " + path, &status);
+    EXPECT_EQ(status, 0);
+    for (const std::string& line :
+         {std::string("2 objects, 1 materials, read as exporters mean it"),
+          std::string("  object 0 \"\": 4 vertices, 2 faces (2 drawable), 2 texture vertices, "
+                      "material 0"),
+          std::string("    corner normals: 1 from the file, 5 from smoothing groups; 0 flat "
+                      "faces; material ids 0 to 1"),
+          std::string("  material 0 \"Skin\": diffuse 0.5 0.25 1, specular 0 0 0, bitmap "
+                      "\"maps\\skin.png\", tiling 2 x 0.5")})
+        EXPECT_NE(output.find(line), std::string::npos) << line << "\nin:\n" << output;
+    output = inspect("--exporter --dump " + path, &status);
+    EXPECT_EQ(status, 0);
+    for (const std::string& line : {std::string("f 1 1 3 2 1 0 1 smoothing 1 mtlid 1\n"),
+                                    std::string("n 0 0 file 0 0 1\n"), std::string("v 3 1 1 0\n")})
+        EXPECT_NE(output.find(line), std::string::npos) << line << "\nin:\n" << output;
+    unlink(path.c_str());
+    inspect("--exporter /no/such/file", &status);
+    EXPECT_EQ(status, 1);
+    inspect("--exporter --bad x 2>/dev/null", &status);
+    EXPECT_EQ(status, 2);
 }
 
 } // namespace
