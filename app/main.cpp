@@ -32,7 +32,8 @@ int main(int argc, char* argv[]) {
     }
     // A model asked for by name is read before the window opens: one that
     // cannot be opened ends the run, unlike the default robot's file.
-    if (options.model_path && !load_own_model(options)) {
+    AseModel own_model;
+    if (options.model_path && !load_own_model(options, &own_model)) {
         printf("\n");
         return 1;
     }
@@ -49,7 +50,7 @@ int main(int argc, char* argv[]) {
     }
     init_gl(800, 600);
     if (options.model_path)
-        init_scene_with_own_model();
+        init_scene_with_own_model(own_model, options.model_path);
     else
         init_scene();
 

@@ -1,30 +1,18 @@
 #include "model_fit.h"
 
-#include "draw_model.h"
-
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 namespace {
 
-int drawnObjects(const tModel& model) {
-    int count = model.objectCount;
-    return count < int(model.objects.size()) ? count : int(model.objects.size());
-}
-
-bool hasMaterial(const tModel& model, const t3DObject& object) {
-    return object.materialId >= 0 && object.materialId < int(model.materials.size());
-}
-
-// The reader has turned the file's (a, b, c) into the program's (a, c, -b).
-// A z-up file is then turned as the robot's display list turns the robot:
-// the file's z up, its -y (the front view's side) along the walking
-// direction. A y-up file has its y up and its +z (the side a character shows
-// the front view in such tools) along the walking direction.
+// A z-up file is turned as the robot's display list turns the robot: the
+// file's (a, b, c) becomes (-b, a, c), its z up and its -y (the front view's
+// side) along the walking direction. A y-up file becomes (c, a, b): its y up
+// and its +z (the side a character shows the front view in such tools)
+// along the walking direction.
 void chooseTurn(UpAxis up, ModelFit& fit) {
-    static const int zAxes[3] = {2, 0, 1}, yAxes[3] = {1, 0, 2};
-    static const float zSigns[3] = {1, 1, 1}, ySigns[3] = {1, 1, -1};
+    static const int zAxes[3] = {1, 0, 2}, yAxes[3] = {2, 0, 1};
+    static const float zSigns[3] = {-1, 1, 1}, ySigns[3] = {1, 1, 1};
     std::memcpy(fit.axis, up == UpAxis::z ? zAxes : yAxes, sizeof fit.axis);
     std::memcpy(fit.sign, up == UpAxis::z ? zSigns : ySigns, sizeof fit.sign);
 }
@@ -34,22 +22,22 @@ double turned(const ModelFit& fit, const Vec3& v, int i) {
     return double(fit.sign[i] * c[fit.axis[i]]);
 }
 
+bool finite(const Vec3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 } // namespace
 
-ModelFit fit_model(const tModel& model, UpAxis up) {
+ModelFit fit_model(const AseModel& model, UpAxis up) {
     ModelFit fit;
     chooseTurn(up, fit);
-    for (int i = 0; i < drawnObjects(model); i++) {
-        const t3DObject& object = model.objects[size_t(i)];
-        if (!hasMaterial(model, object) || !object.pTriangles)
-            continue;
-        for (int j = 0; j < object.faceCount; j++) {
-            const tTriangle& triangle = object.pTriangles[j];
-            if (!drawableTriangle(object, triangle))
+    for (const AseObject& object : model.objects) {
+        for (const AseFace& face : object.faces) {
+            if (!drawableFace(object, face) || !faceMaterial(model, object, face))
                 continue;
-            for (int k = 0; k < 3; k++) {
-                const Vec3& v = object.pVertices[triangle.vertexIndex[k]];
-                if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
+            for (int corner : face.corner) {
+                const Vec3& v = object.vertices[size_t(corner)];
+                if (!finite(v))
                     continue;
                 for (int a = 0; a < 3; a++) {
                     double c = turned(fit, v, a);
@@ -79,11 +67,9 @@ ModelFit fit_model(const tModel& model, UpAxis up) {
     return fit;
 }
 
-void apply_fit(tModel& model, const ModelFit& fit) {
-    for (int i = 0; i < drawnObjects(model); i++) {
-        t3DObject& object = model.objects[size_t(i)];
-        for (int n = 0; object.pVertices && n < object.vertexCount; n++) {
-            Vec3& v = object.pVertices[n];
+void apply_fit(AseModel& model, const ModelFit& fit) {
+    for (AseObject& object : model.objects) {
+        for (Vec3& v : object.vertices) {
             // Moved before scaling, in double: a model far from its origin
             // keeps its detail.
             double c[3];
@@ -91,31 +77,28 @@ void apply_fit(tModel& model, const ModelFit& fit) {
                 c[a] = (turned(fit, v, a) - fit.anchor[a]) * fit.scale;
             v = Vec3(float(c[0]), float(c[1]), float(c[2]));
         }
-        for (int n = 0; object.pVertexNormals && n < object.vertexCount; n++) {
-            Vec3& normal = object.pVertexNormals[n];
-            normal = Vec3(float(turned(fit, normal, 0)), float(turned(fit, normal, 1)),
-                          float(turned(fit, normal, 2)));
+        for (AseFace& face : object.faces) {
+            for (Vec3& n : face.normal)
+                n = Vec3(float(turned(fit, n, 0)), float(turned(fit, n, 1)),
+                         float(turned(fit, n, 2)));
         }
     }
 }
 
-int give_orphans_plain_material(tModel& model) {
-    int plain = int(model.materials.size());
+int give_orphans_plain_material(AseModel& model) {
+    size_t plain = model.materials.size();
     int given = 0;
-    for (int i = 0; i < drawnObjects(model); i++) {
-        t3DObject& object = model.objects[size_t(i)];
-        if (object.materialId >= 0 && object.materialId < plain)
+    for (AseObject& object : model.objects) {
+        if (object.materialRef >= 0 && size_t(object.materialRef) < plain)
             continue;
         if (given++ == 0) {
-            tMaterialInfo material{};
-            std::snprintf(material.strMaterialName, sizeof material.strMaterialName, "plain");
-            for (int c = 0; c < 3; c++)
-                material.diffuse[c] = 0.8f;
-            material.uTiling = material.vTiling = 1;
+            AseMaterial material;
+            material.name = "plain";
+            for (float& c : material.diffuse)
+                c = 0.8f;
             model.materials.push_back(material);
-            model.materialCount = int(model.materials.size());
         }
-        object.materialId = plain;
+        object.materialRef = int(plain);
     }
     return given;
 }

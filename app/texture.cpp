@@ -8,14 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-void upload_texture(const RgbImage* image, unsigned int* textureName) {
+void upload_texture(int width, int height, int channels, const unsigned char* pixels,
+                    unsigned int* textureName) {
     glGenTextures(1, textureName);
     // Decoded rows are tightly packed.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glBindTexture(GL_TEXTURE_2D, *textureName);
     // GLU resizes sides that are not powers of two while it builds the levels.
-    gluBuild2DMipmaps(GL_TEXTURE_2D, 3, image->width, image->height, GL_RGB, GL_UNSIGNED_BYTE,
-                      image->pixels);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, channels, width, height, channels == 4 ? GL_RGBA : GL_RGB,
+                      GL_UNSIGNED_BYTE, pixels);
     // Only the base level is ever sampled.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -44,7 +45,7 @@ void createTexture(const char* path, unsigned int* textureName) {
         exit(1);
     }
 
-    upload_texture(image, textureName);
+    upload_texture(image->width, image->height, 3, image->pixels, textureName);
     free(image->pixels);
     free(image);
 }

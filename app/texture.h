@@ -8,7 +8,9 @@
 // A null path does nothing.
 void createTexture(const char* path, unsigned int* textureName);
 
-// Makes a new mipmapped, linearly filtered texture from a decoded picture and
-// stores its name in *textureName. The texture is left bound and texturing
-// enabled.
-void upload_texture(const RgbImage* image, unsigned int* textureName);
+// Makes a new mipmapped, linearly filtered texture from width x height
+// tightly packed pixels, rows from the bottom up, of 3 (red, green, blue) or
+// 4 (and alpha) channels, and stores its name in *textureName. The texture
+// is left bound and texturing enabled.
+void upload_texture(int width, int height, int channels, const unsigned char* pixels,
+                    unsigned int* textureName);

@@ -1,5 +1,6 @@
 #include "image_file.h"
 
+#include "bitmap_image.h"
 #include "file_access.h"
 
 #include <climits>
@@ -31,14 +32,22 @@ bool hasTgaExtension(const char* name) {
     return (ext[0] | 0x20) == 't' && (ext[1] | 0x20) == 'g' && (ext[2] | 0x20) == 'a';
 }
 
-RgbImage* fail(std::string* reason, const std::string& text) {
+bool fail(std::string* reason, const std::string& text) {
     if (reason)
         *reason = text;
-    return nullptr;
+    return false;
 }
 
-RgbImage* decodeWithStb(const unsigned char* data, size_t size, const char* format,
-                        std::string* reason) {
+bool anyTransparent(const unsigned char* rgba, size_t pixels) {
+    for (size_t i = 0; i < pixels; i++) {
+        if (rgba[i * 4 + 3] != 255)
+            return true;
+    }
+    return false;
+}
+
+bool decodeWithStb(const unsigned char* data, size_t size, const char* format, Picture* picture,
+                   std::string* reason) {
     if (size > size_t(INT_MAX))
         return fail(reason, std::string(format) + ": file too large");
     int len = int(size), width = 0, height = 0, channels = 0;
@@ -50,58 +59,77 @@ RgbImage* decodeWithStb(const unsigned char* data, size_t size, const char* form
         return fail(reason, std::string(format) + ": picture of " + std::to_string(width) + "x" +
                                 std::to_string(height) + " pixels is too large for its file");
 
-    unsigned char* decoded = stbi_load_from_memory(data, len, &width, &height, &channels, 3);
+    // Grey with alpha (2) and colour with alpha (4) are decoded with their
+    // alpha, the rest as red, green, blue.
+    int wanted = channels == 2 || channels == 4 ? 4 : 3;
+    unsigned char* decoded = stbi_load_from_memory(data, len, &width, &height, &channels, wanted);
     if (!decoded)
         return fail(reason, std::string(format) + ": " + stbi_failure_reason());
-    size_t row = size_t(width) * 3;
-    auto* image = static_cast<RgbImage*>(std::malloc(sizeof(RgbImage)));
-    auto* flipped = static_cast<unsigned char*>(std::malloc(row * size_t(height)));
-    if (!image || !flipped) {
-        std::free(image);
-        std::free(flipped);
-        stbi_image_free(decoded);
-        return fail(reason, "out of memory");
-    }
+    size_t count = size_t(width) * size_t(height);
+    // A picture whose alpha is opaque everywhere is an ordinary one.
+    int kept = wanted == 4 && anyTransparent(decoded, count) ? 4 : 3;
+    size_t row = size_t(width) * size_t(kept);
+    picture->width = width;
+    picture->height = height;
+    picture->channels = kept;
+    picture->pixels.resize(row * size_t(height));
     // stb_image gives the top row first; our pictures start at the bottom.
-    for (int y = 0; y < height; y++)
-        std::memcpy(flipped + size_t(y) * row, decoded + size_t(height - 1 - y) * row, row);
+    for (int y = 0; y < height; y++) {
+        const unsigned char* from =
+            decoded + size_t(height - 1 - y) * size_t(width) * size_t(wanted);
+        unsigned char* to = picture->pixels.data() + size_t(y) * row;
+        if (kept == wanted) {
+            std::memcpy(to, from, row);
+            continue;
+        }
+        for (int x = 0; x < width; x++)
+            std::memcpy(to + size_t(x) * 3, from + size_t(x) * 4, 3);
+    }
     stbi_image_free(decoded);
-    *image = RgbImage{width, height, flipped};
-    return image;
+    return true;
 }
 
-} // namespace
-
-RgbImage* decodeImageBytes(const unsigned char* data, size_t size, const char* name,
-                           std::string* reason) {
-    if (!data || size == 0)
-        return fail(reason, "empty file");
-    if (startsWith(data, size, "\x89PNG\r\n\x1a\n", 8))
-        return decodeWithStb(data, size, "PNG", reason);
-    if (startsWith(data, size, "\xFF\xD8\xFF", 3))
-        return decodeWithStb(data, size, "JPEG", reason);
-    // TGA files have no signature; exporters always name them .tga.
-    if (hasTgaExtension(name))
-        return decodeWithStb(data, size, "TGA", reason);
-
+bool decodeBitmap(const unsigned char* data, size_t size, Picture* picture, std::string* reason) {
     const char* message = nullptr;
     RgbImage* image = decodeBitmapQuietly(data, size, &message);
     if (!image)
         return fail(reason, std::string("BMP: ") + (message ? message : "does not decode"));
-    return image;
+    if (!image->pixels || image->width <= 0 || image->height <= 0) {
+        std::free(image->pixels);
+        std::free(image);
+        return fail(reason, "no pixels");
+    }
+    picture->width = image->width;
+    picture->height = image->height;
+    picture->channels = 3;
+    const unsigned char* pixels = image->pixels;
+    picture->pixels.assign(pixels, pixels + size_t(image->width) * size_t(image->height) * 3);
+    std::free(image->pixels);
+    std::free(image);
+    return true;
 }
 
-RgbImage* loadImageFile(const char* path, std::string* reason) {
+} // namespace
+
+bool decodePictureBytes(const unsigned char* data, size_t size, const char* name, Picture* picture,
+                        std::string* reason) {
+    if (!data || size == 0)
+        return fail(reason, "empty file");
+    if (startsWith(data, size, "\x89PNG\r\n\x1a\n", 8))
+        return decodeWithStb(data, size, "PNG", picture, reason);
+    if (startsWith(data, size, "\xFF\xD8\xFF", 3))
+        return decodeWithStb(data, size, "JPEG", picture, reason);
+    // TGA files have no signature; exporters always name them .tga.
+    if (hasTgaExtension(name))
+        return decodeWithStb(data, size, "TGA", picture, reason);
+    return decodeBitmap(data, size, picture, reason);
+}
+
+bool loadPictureFile(const char* path, Picture* picture, std::string* reason) {
     MappedFile file;
     if (!mapFile(path, &file))
         return fail(reason, "cannot open");
-    RgbImage* image = decodeImageBytes(file.data, file.size, path, reason);
+    bool decoded = decodePictureBytes(file.data, file.size, path, picture, reason);
     unmapFile(&file);
-    return image;
-}
-
-void freeImage(RgbImage* image) {
-    if (image)
-        std::free(image->pixels);
-    std::free(image);
+    return decoded;
 }

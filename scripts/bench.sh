@@ -6,8 +6,10 @@
 # memory of a crafted 1.5 MB file of 4,000 overlapping objects, the vertex
 # normal time for 250,000 vertices (and that of the corner normals from
 # smoothing groups), peak memory against file size for both readers, and
-# assimp's times on the same files. Installs missing Debian packages first.
-# Arguments are passed on to the benchmark (e.g. --benchmark_filter=load).
+# assimp's times on the same files; then, for a user's model, the grouping of
+# its faces by material and its whole set-up on the CPU for the 50 MB file
+# (bench_own_model). Installs missing Debian packages first.
+# Arguments are passed on to the benchmarks (e.g. --benchmark_filter=load).
 # BENCH_INSTRUCTIONS=1 also counts the instructions of one load per file under
 # callgrind (valgrind), a measure that does not move with the machine's load.
 set -euo pipefail
@@ -18,7 +20,7 @@ bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
 
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DROBOT_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target bench_ase_reader bench_bitmap_image ase-inspect
+cmake --build "$build" -j2 --target bench_ase_reader bench_bitmap_image bench_own_model ase-inspect
 
 # The benchmark looks for these names and writes missing ones itself; making
 # them here keeps the generator's output out of the results table.
@@ -150,6 +152,9 @@ if any(k.startswith("assimp") for k in runs):
 else:
     print("== assimp: no results (not built without libassimp-dev, or filtered out)")
 EOF
+
+echo "== a user's model: grouping its faces, and its CPU set-up for the 50 MB file"
+"$build/bench/app/bench_own_model" "$@"
 
 if [ "${BENCH_INSTRUCTIONS:-0}" = 1 ]; then
     if ! command -v valgrind >/dev/null; then

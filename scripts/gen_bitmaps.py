@@ -94,14 +94,16 @@ def write_bmp24(path, width, height, rows):
 
 
 def write_png(path, width, height, rows):
-    """rows: top row first, each a list of (r, g, b). 8-bit RGB, one IDAT."""
+    """rows: top row first, each a list of (r, g, b), or of (r, g, b, a)
+    for a picture with an alpha channel. 8 bits a channel, one IDAT."""
     raw = b"".join(b"\0" + bytes(c for pixel in row for c in pixel) for row in rows)
+    colour_type = 6 if len(rows[0][0]) == 4 else 2
 
     def chunk(kind, body):
         return (struct.pack(">I", len(body)) + kind + body
                 + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff))
 
-    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    header = struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0)
     with open(path, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
                 + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))

@@ -1,8 +1,8 @@
-#include "ase_reader.h"
 #include "file_lookup.h"
 #include "model_fit.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -16,35 +16,34 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A flat figure 10 wide and 40 tall with a nose 5 long, in a file whose up
+// A flat figure 10 wide and 40 tall with a nose 5 long, as a file whose up
 // axis is z (3ds Max) or y (with the figure facing +z, as y-up tools have
-// it). Vertex 4 is used by no triangle; the corners sit far from the origin.
-std::string figureFile(UpAxis up, bool materials) {
+// it) gives it. Vertex 4 is used by no face; the corners sit far from the
+// origin. The figure's front faces -y (z up), its normals say so.
+AseModel figure(UpAxis up, bool material = true) {
     const float z[6][3] = {{0, 0, 0},  {10, 0, 0},      {0, 0, 40},
                            {0, -5, 0}, {900, 900, 900}, {5, 0, 0}};
-    std::string text = materials ? "*MATERIAL_COUNT 1\n*MATERIAL 0 {\n"
-                                   "*MATERIAL_DIFFUSE 1.0 0.0 0.0\n}\n"
-                                 : "";
-    text += "*GEOMOBJECT {\n*MESH_NUMVERTEX 6\n*MESH_NUMFACES 3\n";
-    char line[120];
-    for (int i = 0; i < 6; i++) {
-        float a = z[i][0] + 300, b = z[i][1] - 700, c = z[i][2] + 50;
-        if (up == UpAxis::y)
-            std::snprintf(line, sizeof line, "*MESH_VERTEX %d %g %g %g\n", i, a, c, -b);
-        else
-            std::snprintf(line, sizeof line, "*MESH_VERTEX %d %g %g %g\n", i, a, b, c);
-        text += line;
+    auto written = [up](float a, float b, float c) {
+        return up == UpAxis::y ? Vec3(a, c, -b) : Vec3(a, b, c);
+    };
+    AseModel model;
+    if (material) {
+        model.materials.emplace_back();
+        model.materials[0].diffuse[0] = 1;
     }
-    return text + "*MESH_FACE 0: A: 0 B: 1 C: 2\n*MESH_FACE 1: A: 0 B: 2 C: 3\n"
-                  "*MESH_FACE 2: A: 1 B: 2 C: 5\n*MATERIAL_REF 0\n}\n";
-}
-
-tModel readFigure(UpAxis up, bool materials = true) {
-    tModel model;
-    AseReader reader;
-    reader.printProblems = false;
-    std::string text = figureFile(up, materials);
-    reader.readModelFromMemory(&model, text.data(), text.size(), "figure.ase");
+    AseObject object;
+    object.materialRef = material ? 0 : -1;
+    for (const auto& v : z)
+        object.vertices.push_back(written(v[0] + 300, v[1] - 700, v[2] + 50));
+    for (const auto& corners : {std::array<int, 3>{0, 1, 2}, {0, 2, 3}, {1, 2, 5}}) {
+        AseFace face;
+        for (int k = 0; k < 3; k++) {
+            face.corner[k] = corners[size_t(k)];
+            face.normal[k] = written(0, -1, 0);
+        }
+        object.faces.push_back(face);
+    }
+    model.objects.push_back(object);
     return model;
 }
 
@@ -59,33 +58,34 @@ TEST(ModelFit, StandsTheFigureAtTheRobotsPlaceWithItsNoseForward) {
     const double s = kRobotHeight / 40;
     struct Case {
         UpAxis file, up;
-        double top[3], nose[3];
+        double top[3], nose[3], front[3];
     };
     const Case cases[] = {
-        {UpAxis::z, UpAxis::z, {-2.5 * s, -5 * s, 40 * s}, {2.5 * s, -5 * s, 0}},
-        {UpAxis::y, UpAxis::y, {-2.5 * s, -5 * s, 40 * s}, {2.5 * s, -5 * s, 0}},
+        {UpAxis::z, UpAxis::z, {-2.5 * s, -5 * s, 40 * s}, {2.5 * s, -5 * s, 0}, {1, 0, 0}},
+        {UpAxis::y, UpAxis::y, {-2.5 * s, -5 * s, 40 * s}, {2.5 * s, -5 * s, 0}, {1, 0, 0}},
         // A z-up figure read as y-up lies on its face, head forward.
-        {UpAxis::z, UpAxis::y, {20 * s, -5 * s, 5 * s}, {-20 * s, -5 * s, 0}},
+        {UpAxis::z, UpAxis::y, {20 * s, -5 * s, 5 * s}, {-20 * s, -5 * s, 0}, {0, 0, -1}},
     };
     for (const Case& c : cases) {
-        tModel model = readFigure(c.file);
+        AseModel model = figure(c.file);
         ModelFit fit = fit_model(model, c.up);
         ASSERT_TRUE(fit.hasCorners);
         EXPECT_NEAR(fit.scale, s, 1e-9);
         apply_fit(model, fit);
-        const t3DObject& figure = model.objects[0];
-        expectAt(figure.pVertices[2], c.top, "top");
-        expectAt(figure.pVertices[3], c.nose, "nose");
-        // The front face's normal turns with it and stays a unit vector.
-        if (c.file == c.up)
-            expectAt(figure.pVertexNormals[1], {1, 0, 0}, "normal of the front");
-        releaseModelArrays(model);
+        const AseObject& object = model.objects[0];
+        expectAt(object.vertices[2], c.top, "top");
+        expectAt(object.vertices[3], c.nose, "nose");
+        // The front's normals turn with it and stay unit vectors.
+        for (const AseFace& face : object.faces)
+            expectAt(face.normal[1], c.front, "normal of the front");
     }
 }
 
-TEST(ModelFit, CountsOnlyFiniteCornersOfDrawnTriangles) {
-    tModel model = readFigure(UpAxis::z);
-    t3DObject& figure = model.objects[0];
+TEST(ModelFit, CountsOnlyFiniteCornersOfDrawnFaces) {
+    AseModel model = figure(UpAxis::z);
+    // Room for a second object, so that adding it keeps the first in place.
+    model.objects.reserve(2);
+    AseObject& object = model.objects[0];
     ModelFit whole = fit_model(model, UpAxis::z);
     auto sameBox = [&] {
         ModelFit fit = fit_model(model, UpAxis::z);
@@ -94,32 +94,45 @@ TEST(ModelFit, CountsOnlyFiniteCornersOfDrawnTriangles) {
     };
     // Corner 5 would make the figure 5000 tall, but one of its coordinates
     // is NaN.
-    figure.pVertices[5] = Vec3(NAN, 5000, 0);
+    object.vertices[5] = Vec3(NAN, 0, 5000);
     EXPECT_TRUE(sameBox()) << "NaN corner";
-    // Vertex 4, far away, counts only while a drawn triangle uses it.
-    figure.pTriangles[2] = {{4, 2, 99}, {0, 0, 0}};
-    EXPECT_TRUE(sameBox()) << "triangle not drawn";
-    figure.pTriangles[2] = {{4, 2, 3}, {0, 0, 0}};
+    // Vertex 4, far away, counts only while a drawn face uses it.
+    auto setCorners = [](AseFace& face, int a, int b, int c) {
+        face.corner[0] = a;
+        face.corner[1] = b;
+        face.corner[2] = c;
+    };
+    setCorners(object.faces[2], 4, 2, 99);
+    EXPECT_TRUE(sameBox()) << "face not drawn";
+    AseObject orphan = object;
+    orphan.materialRef = 1;
+    setCorners(orphan.faces[2], 4, 2, 3);
+    model.objects.push_back(orphan);
+    EXPECT_TRUE(sameBox()) << "object without a material";
+    setCorners(object.faces[2], 4, 2, 3);
     EXPECT_NEAR(fit_model(model, UpAxis::z).high[2], 950, 1e-3);
 
-    for (int j = 0; j < 3; j++)
-        figure.pTriangles[j] = {{5, 5, 5}, {0, 0, 0}};
+    model.objects.pop_back();
+    for (AseFace& face : object.faces)
+        setCorners(face, 5, 5, 5);
     EXPECT_FALSE(fit_model(model, UpAxis::z).hasCorners) << "only NaN corners";
-    EXPECT_FALSE(fit_model(tModel(), UpAxis::z).hasCorners) << "no objects";
-    releaseModelArrays(model);
+    EXPECT_FALSE(fit_model(AseModel(), UpAxis::z).hasCorners) << "no objects";
 }
 
 TEST(ModelFit, ObjectsWithoutAMaterialGetOnePlainGreyOne) {
-    tModel model = readFigure(UpAxis::z, false);
-    ASSERT_TRUE(model.materials.empty());
+    AseModel model = figure(UpAxis::z, false);
+    // One more object naming a material the model does not have.
+    model.objects.push_back(model.objects[0]);
+    model.objects[1].materialRef = 3;
     EXPECT_FALSE(fit_model(model, UpAxis::z).hasCorners) << "not drawn before";
-    EXPECT_EQ(give_orphans_plain_material(model), 1);
-    ASSERT_EQ(model.materialCount, 1);
-    EXPECT_EQ(model.objects[0].materialId, 0);
+    EXPECT_EQ(give_orphans_plain_material(model), 2);
+    ASSERT_EQ(model.materials.size(), 1u);
+    EXPECT_EQ(model.objects[0].materialRef, 0);
+    EXPECT_EQ(model.objects[1].materialRef, 0);
     EXPECT_EQ(model.materials[0].diffuse[1], 0.8f);
+    EXPECT_TRUE(model.materials[0].bitmap.empty());
     EXPECT_TRUE(fit_model(model, UpAxis::z).hasCorners);
     EXPECT_EQ(give_orphans_plain_material(model), 0) << "given once";
-    releaseModelArrays(model);
 }
 
 // The same file named the same way. On Windows, whose file system ignores

@@ -1,5 +1,6 @@
 #include "gl_context.h"
 #include "image_file.h"
+#include "own_model.h"
 #include "texture.h"
 
 #include <GL/gl.h>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -120,26 +122,38 @@ TEST(CreateTexture, SidesThatAreNotPowersOfTwoAreResizedIntoAFullMipmap) {
 }
 
 // The picture of bitmapFile (rows bottom first) as stb_image_write writes a
-// PNG, TGA or JPEG file of it, top row first.
+// PNG, TGA or JPEG file of it, top row first; pixels of 2 or 4 channels
+// (with alpha) as they are given, bottom row first.
 std::vector<unsigned char> encoded(const std::string& format, int width,
-                                   const std::vector<std::array<int, 3>>& rows) {
+                                   const std::vector<std::array<int, 3>>& rows,
+                                   const std::vector<unsigned char>& withAlpha = {},
+                                   int channels = 3) {
     std::vector<unsigned char> pixels, out;
-    for (size_t r = rows.size(); r-- > 0;) {
-        for (int x = 0; x < width; x++)
-            pixels.insert(pixels.end(), rows[r].begin(), rows[r].end());
+    int height = int(rows.size());
+    if (channels == 3) {
+        for (size_t r = rows.size(); r-- > 0;) {
+            for (int x = 0; x < width; x++)
+                pixels.insert(pixels.end(), rows[r].begin(), rows[r].end());
+        }
+    } else {
+        height = int(withAlpha.size()) / (width * channels);
+        size_t row = size_t(width) * size_t(channels);
+        for (int r = height; r-- > 0;)
+            pixels.insert(pixels.end(), withAlpha.begin() + long(r * row),
+                          withAlpha.begin() + long((r + 1) * row));
     }
     auto append = [](void* to, void* data, int size) {
         auto* bytes = static_cast<std::vector<unsigned char>*>(to);
         auto* begin = static_cast<unsigned char*>(data);
         bytes->insert(bytes->end(), begin, begin + size);
     };
-    int height = int(rows.size());
     if (format == "png")
-        stbi_write_png_to_func(append, &out, width, height, 3, pixels.data(), width * 3);
+        stbi_write_png_to_func(append, &out, width, height, channels, pixels.data(),
+                               width * channels);
     else if (format == "tga")
-        stbi_write_tga_to_func(append, &out, width, height, 3, pixels.data());
+        stbi_write_tga_to_func(append, &out, width, height, channels, pixels.data());
     else
-        stbi_write_jpg_to_func(append, &out, width, height, 3, pixels.data(), 100);
+        stbi_write_jpg_to_func(append, &out, width, height, channels, pixels.data(), 100);
     return out;
 }
 
@@ -149,22 +163,63 @@ TEST(PictureFiles, EveryFormatDecodesToTheSamePixelsAsTheBitmap) {
     for (int r = 8; r < 16; r++)
         rows[size_t(r)] = {20, 40, 220};
     std::string reason;
-    RgbImage* bitmap = decodeImageBytes(bitmapFile(16, rows).data(), bitmapFile(16, rows).size(),
-                                        "face.bmp", &reason);
-    ASSERT_TRUE(bitmap) << reason;
+    Picture bitmap;
+    std::vector<unsigned char> bitmapBytes = bitmapFile(16, rows);
+    ASSERT_TRUE(
+        decodePictureBytes(bitmapBytes.data(), bitmapBytes.size(), "face.bmp", &bitmap, &reason))
+        << reason;
+    EXPECT_EQ(bitmap.channels, 3);
     for (const char* format : {"png", "tga", "jpg"}) {
         ScratchFile file((std::string("face.") + format).c_str(), encoded(format, 16, rows));
-        RgbImage* image = loadImageFile(file.path(), &reason);
-        ASSERT_TRUE(image) << format << ": " << reason;
-        ASSERT_EQ(image->width, 16);
-        ASSERT_EQ(image->height, 16);
+        Picture image;
+        ASSERT_TRUE(loadPictureFile(file.path(), &image, &reason)) << format << ": " << reason;
+        ASSERT_EQ(image.width, 16);
+        ASSERT_EQ(image.height, 16);
+        ASSERT_EQ(image.channels, 3);
         // Lossless formats match exactly; JPEG within its rounding.
         int tolerance = std::string(format) == "jpg" ? 6 : 0;
         for (int i = 0; i < 16 * 16 * 3; i++)
-            ASSERT_NEAR(image->pixels[i], bitmap->pixels[i], tolerance) << format << " byte " << i;
-        freeImage(image);
+            ASSERT_NEAR(image.pixels[size_t(i)], bitmap.pixels[size_t(i)], tolerance)
+                << format << " byte " << i;
     }
-    freeImage(bitmap);
+}
+
+TEST(PictureFiles, AlphaIsKeptOnlyWhenSomePixelIsNotOpaque) {
+    // 2 by 2, bottom row first: red and green, then blue and white, each
+    // with its own alpha; grey pictures with alpha give their grey thrice.
+    auto rgba = [](int a0, int a1, int a2, int a3) {
+        return std::vector<unsigned char>{255, 0, 0,   uint8_t(a0), 0,   255, 0,   uint8_t(a1),
+                                          0,   0, 255, uint8_t(a2), 255, 255, 255, uint8_t(a3)};
+    };
+    struct Case {
+        const char* format;
+        std::vector<unsigned char> pixels;
+        int channels, decoded;
+    };
+    const Case cases[] = {
+        {"png", rgba(255, 0, 255, 128), 4, 4},
+        {"tga", rgba(255, 255, 254, 255), 4, 4},
+        {"png", rgba(255, 255, 255, 255), 4, 3},
+        {"tga", rgba(255, 255, 255, 255), 4, 3},
+        {"png", {10, 255, 20, 0, 30, 255, 40, 255}, 2, 4},
+        {"png", {10, 255, 20, 255, 30, 255, 40, 255}, 2, 3},
+    };
+    for (const Case& c : cases) {
+        std::vector<unsigned char> bytes = encoded(c.format, 2, {}, c.pixels, c.channels);
+        Picture picture;
+        std::string reason, name = std::string("leaf.") + c.format;
+        ASSERT_TRUE(decodePictureBytes(bytes.data(), bytes.size(), name.c_str(), &picture, &reason))
+            << name << ": " << reason;
+        ASSERT_EQ(picture.channels, c.decoded) << name;
+        ASSERT_EQ(picture.pixels.size(), size_t(4 * c.decoded));
+        for (size_t p = 0; p < 4; p++) {
+            for (size_t k = 0; k < size_t(c.decoded); k++) {
+                size_t from = c.channels == 4 ? p * 4 + k : p * 2 + (k == 3 ? 1 : 0);
+                EXPECT_EQ(picture.pixels[p * size_t(c.decoded) + k], c.pixels[from])
+                    << name << " pixel " << p << " channel " << k;
+            }
+        }
+    }
 }
 
 TEST(PictureFiles, DamagedOrOversizedFilesAreRefusedWithAReason) {
@@ -188,13 +243,90 @@ TEST(PictureFiles, DamagedOrOversizedFilesAreRefusedWithAReason) {
     };
     for (const Case& c : cases) {
         std::string reason;
-        EXPECT_EQ(decodeImageBytes(c.bytes.data(), c.bytes.size(), c.name, &reason), nullptr)
+        Picture picture;
+        EXPECT_FALSE(decodePictureBytes(c.bytes.data(), c.bytes.size(), c.name, &picture, &reason))
             << c.name;
         EXPECT_NE(reason.find(c.reason), std::string::npos) << c.name << ": " << reason;
     }
     std::string reason;
-    EXPECT_EQ(loadImageFile("no-such-picture.png", &reason), nullptr);
+    Picture picture;
+    EXPECT_FALSE(loadPictureFile("no-such-picture.png", &picture, &reason));
     EXPECT_EQ(reason, "cannot open");
+}
+
+// The bitmaps of a model of the user's, in a folder of their own beside it.
+TEST(ModelTextures, EachFileIsReadOnceAndSharedByEveryMaterialNamingIt) {
+    GlContext context;
+    ASSERT_TRUE(context.open(16, 16)) << "no surfaceless EGL context";
+    std::string folder = ::testing::TempDir() + "robot-maps-" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    std::vector<std::array<int, 3>> rows(2, {90, 90, 90});
+    const std::vector<unsigned char> leaf = {0, 200, 0, 255, 0, 200, 0, 0};
+    auto write = [&](const char* name, const std::vector<unsigned char>& bytes) {
+        FILE* file = fopen((folder + "/" + name).c_str(), "wb");
+        fwrite(bytes.data(), 1, bytes.size(), file);
+        fclose(file);
+    };
+    write("Metal.png", encoded("png", 2, rows));
+    write("leaf.tga", encoded("tga", 2, {}, leaf, 4));
+    write("junk.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 'x'});
+
+    AseModel model;
+    auto material = [](const char* name, const char* bitmap) {
+        AseMaterial m;
+        m.name = name;
+        m.bitmap = bitmap;
+        return m;
+    };
+    // Written as exporters do: another folder, another case.
+    model.materials = {material("Hull", "C:\\maps\\metal.png"), material("Deck", "METAL.PNG"),
+                       material("Trees", ""), material("Sign", "junk.png"),
+                       material("Mast", "junk.png")};
+    model.materials[2].subMaterials = {material("Leaves", "leaf.tga"),
+                                       material("Bark", "metal.png"),
+                                       material("Moss", "maps\\moss.tga")};
+    std::string modelPath = folder + "/ship.ase";
+    ModelTextures made = make_model_textures(model, modelPath.c_str());
+
+    EXPECT_EQ(made.filesRead, 3);
+    const AseModel& read = model;
+    const std::vector<AseMaterial>& subs = read.materials[2].subMaterials;
+    unsigned metal = model.materials[0].textureId, cutOut = subs[0].textureId;
+    EXPECT_TRUE(glIsTexture(metal) && glIsTexture(cutOut) && metal != cutOut);
+    EXPECT_EQ(model.materials[1].textureId, metal);
+    EXPECT_EQ(subs[1].textureId, metal);
+    for (const AseMaterial* none :
+         {&read.materials[2], &read.materials[3], &read.materials[4], &subs[2]})
+        EXPECT_EQ(none->textureId, 0u) << none->name;
+    // Only the picture with transparent texels is a cut-out, with alpha in
+    // its texture.
+    for (const AseMaterial* m : {&read.materials[0], &read.materials[1], &subs[1]})
+        EXPECT_FALSE(m->textureCutOut) << m->name;
+    EXPECT_TRUE(subs[0].textureCutOut);
+    GLint alphaBits = -1;
+    glBindTexture(GL_TEXTURE_2D, cutOut);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_ALPHA_SIZE, &alphaBits);
+    EXPECT_GT(alphaBits, 0);
+    glBindTexture(GL_TEXTURE_2D, metal);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_ALPHA_SIZE, &alphaBits);
+    EXPECT_EQ(alphaBits, 0);
+
+    // One message for each material that names a bad file, in the order of
+    // the materials, sub-materials after their material.
+    ASSERT_EQ(made.messages.size(), 3u);
+    EXPECT_EQ(made.messages[0], "Material \"Moss\": bitmap maps\\moss.tga not found; drawn "
+                                "without it.");
+    for (int i = 1; i < 3; i++) {
+        std::string start = "Material \"" + std::string(i == 1 ? "Sign" : "Mast") +
+                            "\": bitmap junk.png (" + folder + "/junk.png) does not decode: PNG: ";
+        const std::string& line = made.messages[size_t(i)];
+        EXPECT_EQ(line.substr(0, start.size()), start);
+        EXPECT_EQ(line.substr(line.size() - 19), "; drawn without it.") << line;
+    }
+    for (const char* name : {"Metal.png", "leaf.tga", "junk.png"})
+        remove((folder + "/" + name).c_str());
+    rmdir(folder.c_str());
+    context.close();
 }
 
 } // namespace

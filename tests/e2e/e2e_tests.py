@@ -26,6 +26,7 @@ from harness import check
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "scripts"))
 import gen_bitmaps  # noqa: E402
+import gen_exporter_models  # noqa: E402
 import gen_robot_ase  # noqa: E402
 
 ROBOT = (10.0, 10.0, 0.0)
@@ -751,6 +752,171 @@ def test_own_model_missing_bitmap(ctx):
                 'Material "RobotFace": bitmap Broken.PNG (%s) does not decode: PNG: ' % broken]
     check(len(out) == 3 and out[1] == expected[0] and out[2].startswith(expected[1])
           and out[2].endswith("; drawn without it."), "messages %r, expected %r" % (out, expected))
+
+
+# What a model's file gives the picture: its normals, smoothing groups,
+# sub-materials and cut-out textures, seen from the start camera.
+
+LIGHT = (20.0, 17.0, 2.0)
+# The ambient light of the scene and of light 0, 0.2 each, on a material
+# whose ambient is its diffuse.
+AMBIENT = 0.4
+
+
+def scene_direction(file_vector):
+    """A direction in a z-up file's axes as the fitted model at the start
+    pose has it in the scene: (a, b, c) to (-b, a, c), then turned by the
+    robot's heading of 90 degrees."""
+    a, b, c = file_vector
+    return (-a, -b, c)
+
+
+def side_samples(image, camera, corners, shrink=0.6, step=1):
+    """The pixels inside the middle of a scene polygon as the camera sees
+    it: its outline shrunk towards its centre, sampled on a grid."""
+    outline = [camera.project(p) for p in corners]
+    cx = sum(p[0] for p in outline) / len(outline)
+    cy = sum(p[1] for p in outline) / len(outline)
+    inner = [(cx + (p[0] - cx) * shrink, cy + (p[1] - cy) * shrink) for p in outline]
+    cols, rows = [p[0] for p in inner], [p[1] for p in inner]
+    samples = []
+    for row in range(int(min(rows)), int(max(rows)) + 1, step):
+        for col in range(int(min(cols)), int(max(cols)) + 1, step):
+            if h.point_in_polygon((col, row), inner):
+                samples.append(image.pixel(col, row))
+    return samples
+
+
+def visible_sides(box, camera):
+    """(side, its scene corners, its scene normal) for every side of a
+    gen_exporter_models box that faces the camera well enough to judge."""
+    placed = fitted_in_scene(box.mesh.verts, "z")
+    out = []
+    for side in box.sides:
+        normal, quad, _ = side
+        corners = [placed[i] for i in quad]
+        n = h._normalize(scene_direction(normal))
+        centre = [sum(c[i] for c in corners) / 4 for i in range(3)]
+        view = h._normalize([e - c for e, c in zip(camera.eye, centre)])
+        if h._dot(n, view) > 0.3:
+            out.append((side, corners, n))
+    return out
+
+
+def lit_green(corners, normal):
+    """The green of a white, unshiny side lit by the green light at its
+    corners, as OpenGL lights each corner: ambient plus diffuse."""
+    total = 0.0
+    for c in corners:
+        to_light = h._normalize([l - p for l, p in zip(LIGHT, c)])
+        total += min(1.0, AMBIENT + max(0.0, h._dot(normal, to_light)))
+    return 255.0 * total / len(corners)
+
+
+def percentile(values, q):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(q * len(ordered)))]
+
+
+def test_own_model_hard_edges(ctx):
+    """A box tilted by its transform, with the exporter's own normals in the
+    object's space and no smoothing groups, shows flat sides: each of the
+    three it shows the camera is even and as bright as its own slant to the
+    light makes it, and they differ clearly. The same box with one smoothing
+    group per side and no normals looks the same; with all its faces in one
+    group it is lit round, which the evenness check tells apart."""
+    folder = ctx.folder()
+    boxes = {kind: gen_exporter_models.write_box(os.path.join(folder, kind + ".ase"), kind)
+             for kind in ("none", "sides", "smooth")}
+    camera = h.camera_for(3)
+    with h.Xvfb() as x:
+        shots = {}
+        for kind in boxes:
+            out, (shots[kind],) = own_run(ctx, x, [os.path.join(folder, kind + ".ase")],
+                                          ctx.workdir(), name="box-" + kind)
+            check(out == b"Video mod nastaven\n", "%s box: stdout %r" % (kind, out))
+    spreads = {}
+    for kind, box in boxes.items():
+        sides = visible_sides(box, camera)
+        check(len(sides) == 3, "%s box: %d sides in view, expected 3" % (kind, len(sides)))
+        medians = []
+        for (_, quad, _), corners, normal in sides:
+            green = [p[1] for p in side_samples(shots[kind], camera, corners)]
+            check(len(green) > 100, "%s box: side %s too small to judge" % (kind, quad))
+            median = percentile(green, 0.5)
+            spread = percentile(green, 0.9) - percentile(green, 0.1)
+            spreads.setdefault(kind, []).append(spread)
+            medians.append(median)
+            if kind == "smooth":
+                continue
+            expected = lit_green(corners, normal)
+            check(abs(median - expected) <= 15,
+                  "%s box: side %s has green %d, expected about %.0f from its normal"
+                  % (kind, quad, median, expected))
+            check(spread <= 16, "%s box: side %s is uneven, its green spreads over %d"
+                  % (kind, quad, spread))
+        if kind != "smooth":
+            ordered = sorted(medians)
+            check(ordered[1] - ordered[0] >= 30 and ordered[2] - ordered[1] >= 30,
+                  "%s box: the sides' greens %s do not differ clearly" % (kind, medians))
+    check(max(spreads["smooth"]) > 40,
+          "the smooth box's sides are as even as flat ones (spreads %s)" % spreads["smooth"])
+
+
+def test_own_model_sub_materials(ctx):
+    """A box whose material has three sub-materials shows their three
+    colours on the three sides in view, each chosen by its faces' material
+    id, one of them past the count."""
+    path = os.path.join(ctx.folder(), "multi.ase")
+    box = gen_exporter_models.write_multi_box(path)
+    camera = h.camera_for(3)
+    with h.Xvfb() as x:
+        out, (image,) = own_run(ctx, x, [path], ctx.workdir(), name="multi")
+    check(out == b"Video mod nastaven\n", "stdout %r" % out)
+    seen = set()
+    for (_, quad, mtlid), corners, _ in visible_sides(box, camera):
+        colour = gen_exporter_models.SUB_COLOURS[mtlid % 3]
+        channel = colour.index(1.0)
+        samples = side_samples(image, camera, corners)
+        right = [p for p in samples
+                 if p[channel] >= 80 and all(p[c] <= 30 for c in range(3) if c != channel)]
+        check(len(right) >= 0.95 * len(samples),
+              "side %s with id %d: only %d of %d pixels are of sub-material %d's colour, e.g. %s"
+              % (quad, mtlid, len(right), len(samples), mtlid % 3, samples[:3]))
+        seen.add(channel)
+    check(seen == {0, 1, 2}, "colours in view: %s, expected all three" % sorted(seen))
+
+
+def test_own_model_cut_out(ctx):
+    """An upright quad whose PNG is opaque on one half and fully transparent
+    on the other shows its red half and, through the other, the grass. The
+    picture is named with blanks in its path, its map has no tiling lines
+    (tiling 1) and a bump map follows it; it is found and used without a
+    message."""
+    folder = ctx.folder()
+    path, us = gen_exporter_models.write_leaf(folder)
+    camera = h.camera_for(3)
+    with h.Xvfb() as x:
+        out, (image,) = own_run(ctx, x, [path], ctx.workdir(), name="leaf")
+    check(out == b"Video mod nastaven\n", "stdout %r" % out)
+    placed = fitted_in_scene(read_model_vertices(path), "z")
+    check(us == [0.0, 1.0, 1.0, 0.0], "the quad's texture runs another way: %s" % us)
+
+    def at(u, v):
+        p0, p1, p2, p3 = placed
+        weights = ((1 - u) * (1 - v), u * (1 - v), u * v, (1 - u) * v)
+        return tuple(sum(w * p[i] for w, p in zip(weights, (p0, p1, p2, p3)))
+                     for i in range(3))
+
+    grid = [(a / 10.0, b / 10.0) for a in range(1, 10) for b in range(2, 9)]
+    opaque = [image.pixel(*map(int, camera.project(at(u, v)))) for u, v in grid if u < 0.42]
+    clear = [image.pixel(*map(int, camera.project(at(u, v)))) for u, v in grid if u > 0.58]
+    bad = [p for p in opaque if not (p[0] >= 80 and p[1] <= 30 and p[2] <= 30)]
+    check(not bad, "%d of %d pixels of the opaque half are not its red, e.g. %s"
+          % (len(bad), len(opaque), bad[:3]))
+    bad = [p for p in clear if not is_ground(p)]
+    check(not bad, "%d of %d pixels of the transparent half are not grass, e.g. %s"
+          % (len(bad), len(clear), bad[:3]))
 
 
 def test_own_model_arguments(ctx):
