@@ -2,6 +2,7 @@
 
 #include "text_scan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -230,6 +231,10 @@ struct Checker {
             // A long line is thrown away in parts by the robot's reader: a
             // '*' inside a word could then start one.
             bool longLine = !words.empty() && end + 1 - words[0].end > 90;
+            // The block reader takes an open quoted text to the end of its
+            // line, braces included; the robot's reader sees no quotes.
+            if (std::count(text.data + p, text.data + end, '"') % 2 != 0)
+                return fail("a quoted text without its closing quote", line);
             for (size_t q = p; q < end; q++) {
                 unsigned char c = text.data[q];
                 if (c == 0)
