@@ -79,14 +79,6 @@ void drawModel(const tModel* model) {
 
 namespace {
 
-// Every material a face can be drawn with, sub-materials depth first, each
-// once.
-void collectMaterials(const AseMaterial& material, std::vector<const AseMaterial*>& into) {
-    into.push_back(&material);
-    for (const AseMaterial& sub : material.subMaterials)
-        collectMaterials(sub, into);
-}
-
 void sendGroupState(const AseMaterial& material, bool textured) {
     if (textured) {
         glEnable(GL_TEXTURE_2D);
@@ -121,9 +113,7 @@ void sendFace(const AseObject& object, const AseFace& face, const AseMaterial* t
 } // namespace
 
 FaceGroups group_faces(const AseModel& model) {
-    std::vector<const AseMaterial*> materials;
-    for (const AseMaterial& material : model.materials)
-        collectMaterials(material, materials);
+    std::vector<const AseMaterial*> materials = allMaterials(model);
     std::unordered_map<const AseMaterial*, size_t> indexOf;
     for (size_t i = 0; i < materials.size(); i++)
         indexOf.emplace(materials[i], i);

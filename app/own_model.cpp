@@ -33,21 +33,12 @@ MadeTexture make_texture(const std::string& found) {
     return made;
 }
 
-void collect_materials(AseMaterial& material, std::vector<AseMaterial*>& into) {
-    into.push_back(&material);
-    for (AseMaterial& sub : material.subMaterials)
-        collect_materials(sub, into);
-}
-
 } // namespace
 
 ModelTextures make_model_textures(AseModel& model, const char* model_path) {
-    std::vector<AseMaterial*> materials;
-    for (AseMaterial& material : model.materials)
-        collect_materials(material, materials);
     ModelTextures result;
     std::map<std::string, MadeTexture> made;
-    for (AseMaterial* material : materials) {
+    for (AseMaterial* material : allMaterials(model)) {
         if (material->bitmap.empty())
             continue;
         std::string found = find_bitmap(material->bitmap.c_str(), model_path);

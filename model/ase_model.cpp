@@ -10,7 +10,28 @@ bool allIndex(const int (&indices)[3], size_t count) {
     return true;
 }
 
+template <typename Material> void collect(Material& material, std::vector<Material*>& into) {
+    into.push_back(&material);
+    for (Material& sub : material.subMaterials)
+        collect(sub, into);
+}
+
+template <typename Model, typename Material> std::vector<Material*> collectAll(Model& model) {
+    std::vector<Material*> all;
+    for (Material& material : model.materials)
+        collect(material, all);
+    return all;
+}
+
 } // namespace
+
+std::vector<const AseMaterial*> allMaterials(const AseModel& model) {
+    return collectAll<const AseModel, const AseMaterial>(model);
+}
+
+std::vector<AseMaterial*> allMaterials(AseModel& model) {
+    return collectAll<AseModel, AseMaterial>(model);
+}
 
 const AseMaterial* faceMaterial(const AseModel& model, const AseObject& object,
                                 const AseFace& face) {

@@ -84,6 +84,11 @@ struct AseModel {
 const AseMaterial* faceMaterial(const AseModel& model, const AseObject& object,
                                 const AseFace& face);
 
+// Every material of the model and every sub-material, each once, a material
+// before its sub-materials.
+std::vector<const AseMaterial*> allMaterials(const AseModel& model);
+std::vector<AseMaterial*> allMaterials(AseModel& model);
+
 // Whether the face can be drawn: its three corners index the object's
 // vertices.
 bool drawableFace(const AseObject& object, const AseFace& face);

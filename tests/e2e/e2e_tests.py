@@ -17,7 +17,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 import harness as h
 from harness import check
@@ -1043,30 +1042,7 @@ def main():
             x for x in [args.sdl_dir, os.environ.get("LD_LIBRARY_PATH", "")] if x)
         h.EXPECTED_SDL_DIR = args.sdl_dir
     args.out = os.path.join(args.out, args.test + ("-sdl-dir" if args.sdl_dir else ""))
-    ctx = Context(args)
-    started = time.monotonic()
-    try:
-        test(ctx)
-    except h.Failure as failure:
-        print("FAIL %s: %s" % (args.test, failure))
-        for path in ctx.keep:
-            for name in ("stdout.txt", "stderr.txt"):
-                try:
-                    with open(os.path.join(path, name), "rb") as f:
-                        text = f.read()[-2000:]
-                    if text:
-                        print("--- %s %s:\n%s" % (os.path.basename(path), name,
-                                                  text.decode(errors="replace")))
-                except OSError:
-                    pass
-        return 1
-    except Exception:
-        traceback.print_exc()
-        return 1
-    finally:
-        ctx.cleanup()
-    print("PASS %s (%.1f s)" % (args.test, time.monotonic() - started))
-    return 0
+    return h.run_test(args.test, test, Context(args))
 
 
 if __name__ == "__main__":

@@ -27,6 +27,7 @@ import struct
 import subprocess
 import tempfile
 import time
+import traceback
 import zlib
 
 WIDTH, HEIGHT = 800, 600
@@ -592,3 +593,37 @@ def tmp_root():
 
 def remove_tree(path):
     shutil.rmtree(path, ignore_errors=True)
+
+
+def run_test(name, test, ctx, before=None, after=None):
+    """Runs test(ctx) and prints PASS or FAIL with the reason and the end of
+    the standard output and error of the programs it ran; returns the exit
+    status for the test runner. before runs inside the test's time, after
+    whatever happened; ctx.cleanup() last."""
+    started = time.monotonic()
+    try:
+        if before:
+            before()
+        test(ctx)
+    except Failure as failure:
+        print("FAIL %s: %s" % (name, failure))
+        for path in ctx.keep:
+            for kind in ("stdout.txt", "stderr.txt"):
+                try:
+                    with open(os.path.join(path, kind), "rb") as f:
+                        text = f.read()[-2000:]
+                    if text:
+                        print("--- %s %s:\n%s" % (os.path.basename(path), kind,
+                                                  text.decode(errors="replace")))
+                except OSError:
+                    pass
+        return 1
+    except Exception:
+        traceback.print_exc()
+        return 1
+    finally:
+        if after:
+            after()
+        ctx.cleanup()
+    print("PASS %s (%.1f s)" % (name, time.monotonic() - started))
+    return 0

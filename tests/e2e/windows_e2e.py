@@ -15,7 +15,6 @@ import os
 import sys
 import tempfile
 import time
-import traceback
 import zipfile
 
 import e2e_tests as e
@@ -60,6 +59,17 @@ def steady_screenshot(program, path, timeout=15):
             return shot
         check(time.monotonic() < deadline, "the picture did not settle within %d s" % timeout)
         last = shot
+
+
+def check_scene(picture, camera, robot_vertices, label):
+    """The ground and the marker where camera puts them, and the robot drawn
+    over at least a quarter of its box."""
+    c0, r0, c1, r1 = e.screen_box(camera, robot_vertices)
+    e.check_ground_and_marker(picture, camera, [(c0 - 3, r0 - 3, c1 + 3, r1 + 3)], label)
+    inside = [picture.pixel(int(c), int(r)) for r in range(int(r0), int(r1))
+              for c in range(int(c0), int(c1))]
+    check(sum(1 for q in inside if not e.is_ground(q)) > 0.25 * len(inside),
+          "%s: no robot where it stands" % label)
 
 
 def run(ctx, x, folder, args=(), keys=(None,), name="run", linux=False, program=None):
@@ -139,13 +149,7 @@ def test_cameras(ctx):
             else [None] * len(keys)
     for shot, mode, key, reference in zip(shots, modes, keys, linux):
         label = "camera %d (%s)" % (mode, key or "first picture")
-        camera = h.camera_for(mode)
-        c0, r0, c1, r1 = e.screen_box(camera, vertices)
-        e.check_ground_and_marker(shot, camera, [(c0 - 3, r0 - 3, c1 + 3, r1 + 3)], label)
-        robot = [shot.pixel(int(c), int(r)) for r in range(int(r0), int(r1))
-                 for c in range(int(c0), int(c1))]
-        check(sum(1 for p in robot if not e.is_ground(p)) > 0.25 * len(robot),
-              "%s: no robot where it stands" % label)
+        check_scene(shot, h.camera_for(mode), vertices, label)
         check_like_linux(shot, reference, label)
 
 
@@ -186,13 +190,7 @@ def test_drive(ctx):
           % (held, rows[0], rows[1], walked))
     for picture, distance, label in ((before, 0.0, "at the start"), (after, walked, "after Up")):
         robot = (10.0, 10.0 + distance, 0.0)
-        camera = h.camera_for(3, robot)
-        c0, r0, c1, r1 = e.screen_box(camera, e.robot_in_scene(vertices, pos=robot))
-        e.check_ground_and_marker(picture, camera, [(c0 - 3, r0 - 3, c1 + 3, r1 + 3)], label)
-        inside = [picture.pixel(int(c), int(r)) for r in range(int(r0), int(r1))
-                  for c in range(int(c0), int(c1))]
-        check(sum(1 for q in inside if not e.is_ground(q)) > 0.25 * len(inside),
-              "%s: no robot where it stands" % label)
+        check_scene(picture, h.camera_for(3, robot), e.robot_in_scene(vertices, pos=robot), label)
 
 
 def test_own_model(ctx):
@@ -283,34 +281,15 @@ def main():
         return 1
     args.out = os.path.join(args.out, args.test)
     ctx = Context(args)
-    started = time.monotonic()
-    try:
+
+    def prepare():
         check(os.path.exists(ctx.zip), "no zip at %s (scripts/build-windows.sh makes it)" % ctx.zip)
         h.WinePrefix(ctx.prefix).create()
-        test(ctx)
-    except h.Failure as failure:
-        print("FAIL %s: %s" % (args.test, failure))
-        for path in ctx.keep:
-            for name in ("stdout.txt", "stderr.txt"):
-                try:
-                    with open(os.path.join(path, name), "rb") as f:
-                        text = f.read()[-2000:]
-                    if text:
-                        print("--- %s %s:\n%s" % (os.path.basename(path), name,
-                                                  text.decode(errors="replace")))
-                except OSError:
-                    pass
-        return 1
-    except Exception:
-        traceback.print_exc()
-        return 1
-    finally:
-        # The next test's programs start a wine server of their own, with
-        # the desktop on their own display.
-        h.WinePrefix(ctx.prefix).stop()
-        ctx.cleanup()
-    print("PASS %s (%.1f s)" % (args.test, time.monotonic() - started))
-    return 0
+
+    # The next test's programs start a wine server of their own, with the
+    # desktop on their own display.
+    return h.run_test(args.test, test, ctx, before=prepare,
+                      after=lambda: h.WinePrefix(ctx.prefix).stop())
 
 
 if __name__ == "__main__":

@@ -998,7 +998,7 @@ TEST(AseBlocks, MaterialsMapsAndSubMaterials) {
         "\t\t*MAP_BUMP {\n\t\t\t*BITMAP \"C:\\maps\\bump.png\"\n\t\t\t*UVW_U_TILING 4\n\t\t}\n"
         "\t}\n\t*MATERIAL 1 {\n\t\t*MATERIAL_NAME \"Multi\"\n\t\t*NUMSUBMTLS 3\n"
         "\t\t*SUBMATERIAL 0 {\n\t\t\t*MATERIAL_NAME \"Red\"\n\t\t\t*MATERIAL_DIFFUSE 1 0 0\n"
-        "\t\t\t*MAP_SPECULAR {\n\t\t\t\t*BITMAP \"spec.png\"\n\t\t\t}\n"
+        "\t\t\t*MAP_SPECULAR {\n\t\t\t\t*BITMAP \"gloss.png\"\n\t\t\t}\n"
         "\t\t\t*MAP_DIFFUSE {\n\t\t\t\t*MAP_CLASS \"Mask\"\n\t\t\t\t*MAP_GENERIC {\n"
         "\t\t\t\t\t*BITMAP \"inner.tga\"\n\t\t\t\t\t*UVW_U_TILING 3\n\t\t\t\t\t*UVW_V_TILING 2\n"
         "\t\t\t\t}\n\t\t\t}\n\t\t}\n\t\t*SUBMATERIAL 1 {\n\t\t\t*MATERIAL_NAME \"Green\"\n"
@@ -1288,20 +1288,19 @@ TEST(AseBlocks, ShortNumberFormsAgreeWithTheFullScans) {
     std::mt19937 random(7);
     const std::string after[] = {"\n", " ", "\t", "x", "e5", ".5", "5", ":", "*", "E", "}"};
     for (int i = 0; i < 120000; i++) {
-        std::string number = randomDecimal(random);
-        if (i >= 20000) {
-            char fixed[32];
-            int m = (i - 20000) * 97 + int(random() % 97);
-            std::snprintf(fixed, sizeof fixed, "%d.%04d", m / 10000, m % 10000);
-            number = fixed;
-        }
-        if (i % 3 == 0)
-            number = std::to_string(int(random() % 200000) - 100000) + (i % 2 ? ".0625" : "");
-        // The exporters' own form, four decimals.
+        // Whole numbers and sixteenths, the exporters' four decimals at
+        // random, random decimals of every form, then a sweep of the four
+        // decimals across the exporters' range.
         char fixed[32];
-        std::snprintf(fixed, sizeof fixed, "%.4f", (int(random() % 2000001) - 1000000) / 1e3);
-        if (i % 3 == 1)
-            number = fixed;
+        int m = (i - 20000) * 97 + int(random() % 97);
+        if (i % 3 == 0)
+            std::snprintf(fixed, sizeof fixed, "%d%s", int(random() % 200000) - 100000,
+                          i % 2 ? ".0625" : "");
+        else if (i % 3 == 1)
+            std::snprintf(fixed, sizeof fixed, "%.4f", (int(random() % 2000001) - 1000000) / 1e3);
+        else if (i >= 20000)
+            std::snprintf(fixed, sizeof fixed, "%d.%04d", m / 10000, m % 10000);
+        std::string number = i % 3 == 2 && i < 20000 ? randomDecimal(random) : fixed;
         std::string s = number + after[random() % std::size(after)];
         Text text = {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
         float fast = 0, full = 0;
