@@ -50,7 +50,7 @@ int main(int argc, char* argv[]) {
     }
     init_gl(800, 600);
     if (options.model_path)
-        init_scene_with_own_model(own_model, options.model_path);
+        init_scene_with_own_model(own_model, options);
     else
         init_scene();
 

@@ -4,12 +4,16 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // What the command line asks for: robot [--up z|y] [MODEL.ase]. Without a
 // model the program shows its own robot exactly as it always has.
 struct RunOptions {
     const char* model_path = nullptr;
     UpAxis up = UpAxis::z;
+    // --textures DIR, in the order given: further folders to look for the
+    // model's bitmaps in.
+    std::vector<std::string> texture_dirs;
 };
 
 enum class ParseOutcome { run, help, bad };

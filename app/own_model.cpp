@@ -35,13 +35,13 @@ MadeTexture make_texture(const std::string& found) {
 
 } // namespace
 
-ModelTextures make_model_textures(AseModel& model, const char* model_path) {
+ModelTextures make_model_textures(AseModel& model, const RunOptions& options) {
     ModelTextures result;
     std::map<std::string, MadeTexture> made;
     for (AseMaterial* material : allMaterials(model)) {
         if (material->bitmap.empty())
             continue;
-        std::string found = find_bitmap(material->bitmap.c_str(), model_path);
+        std::string found = find_bitmap(material->bitmap.c_str(), options.model_path);
         if (found.empty()) {
             result.messages.push_back("Material \"" + material->name + "\": bitmap " +
                                       material->bitmap + " not found; drawn without it.");
@@ -51,6 +51,7 @@ ModelTextures make_model_textures(AseModel& model, const char* model_path) {
         if (it == made.end()) {
             it = made.emplace(found, make_texture(found)).first;
             result.filesRead++;
+            result.files.push_back(found);
         }
         const MadeTexture& texture = it->second;
         material->textureId = texture.name;
@@ -84,9 +85,9 @@ bool load_own_model(const RunOptions& options, AseModel* model) {
     return true;
 }
 
-void init_scene_with_own_model(AseModel& model, const char* model_path) {
+void init_scene_with_own_model(AseModel& model, const RunOptions& options) {
     init_light();
-    for (const std::string& line : make_model_textures(model, model_path).messages)
+    for (const std::string& line : make_model_textures(model, options).messages)
         printf("%s\n", line.c_str());
     createTexture(find_scene_file("data\\grasstex.bmp").c_str(), &grass_texture);
 

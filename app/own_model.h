@@ -24,19 +24,21 @@ struct ModelTextures {
     int filesRead = 0;
     // One line for each material whose bitmap is missing or does not decode.
     std::vector<std::string> messages;
+    // Every bitmap file found for the model, each once, as opened.
+    std::vector<std::string> files;
 };
 
 // Makes the texture of every material and sub-material that names a bitmap,
-// found by find_bitmap from the model's path. Materials that name the same
+// found by find_bitmap from the model's path (options.model_path). Materials that name the same
 // file share its texture; a picture with texels that are not fully opaque
 // becomes an RGBA texture and its materials cut-outs. A material whose
 // bitmap is missing or does not decode keeps texture 0 and is drawn
 // untextured. Needs a GL context.
-ModelTextures make_model_textures(AseModel& model, const char* model_path);
+ModelTextures make_model_textures(AseModel& model, const RunOptions& options);
 
 // init_scene for the loaded model: the same light, the model's textures (a
 // missing or undecodable bitmap is reported and its material drawn
 // untextured), the grass from the working directory or the program's own
 // data folder, and display list 10 drawing the fitted model so that it
 // leaves the GL state as it found it.
-void init_scene_with_own_model(AseModel& model, const char* model_path);
+void init_scene_with_own_model(AseModel& model, const RunOptions& options);

@@ -53,3 +53,7 @@ bool drawableFace(const AseObject& object, const AseFace& face) {
 bool texturedFace(const AseObject& object, const AseFace& face) {
     return allIndex(face.texCorner, object.texVertices.size());
 }
+
+bool coloredFace(const AseObject& object, const AseFace& face) {
+    return allIndex(face.colorCorner, object.colorVertices.size());
+}

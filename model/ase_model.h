@@ -47,6 +47,9 @@ struct AseFace {
     uint32_t smoothing = 0;
     // *MESH_MTLID: which sub-material of the object's material the face uses.
     int materialId = 0;
+    // *MESH_CFACE: colour vertex indices of the corners; -1 where the file
+    // gives no colour face for the face.
+    int colorCorner[3] = {-1, -1, -1};
     // Bit k is set when corner k's normal came from the file's *MESH_NORMALS.
     uint8_t fileNormals = 0;
     // A unit normal per corner, in the file's axes (world space): the file's
@@ -66,6 +69,9 @@ struct AseObject {
     // Texture coordinates as written (not tiled, v not flipped); one per
     // *MESH_NUMTVERTEX.
     std::vector<Vec2> texVertices;
+    // Vertex colours (*MESH_VERTCOL) as written, red, green, blue from 0 to
+    // 1; one per *MESH_NUMCVERTEX.
+    std::vector<Vec3> colorVertices;
     // One per *MESH_NUMFACES.
     std::vector<AseFace> faces;
     // *MATERIAL_REF: index into the model's materials; -1 when not given.
@@ -96,3 +102,7 @@ bool drawableFace(const AseObject& object, const AseFace& face);
 // Whether the face has texture coordinates: its three texture corners index
 // the object's texture vertices.
 bool texturedFace(const AseObject& object, const AseFace& face);
+
+// Whether the face has vertex colours: its three colour corners index the
+// object's colour vertices.
+bool coloredFace(const AseObject& object, const AseFace& face);

@@ -286,7 +286,9 @@ TEST(ModelTextures, EachFileIsReadOnceAndSharedByEveryMaterialNamingIt) {
                                        material("Bark", "metal.png"),
                                        material("Moss", "maps\\moss.tga")};
     std::string modelPath = folder + "/ship.ase";
-    ModelTextures made = make_model_textures(model, modelPath.c_str());
+    RunOptions options;
+    options.model_path = modelPath.c_str();
+    ModelTextures made = make_model_textures(model, options);
 
     EXPECT_EQ(made.filesRead, 3);
     const AseModel& read = model;
