@@ -96,10 +96,20 @@ void sendGroupState(const AseMaterial& material, bool textured) {
     float specular[4] = {material.specular[0], material.specular[1], material.specular[2], 1.0f};
     glMaterialfv(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, diffuse);
     glMaterialfv(GL_FRONT, GL_SPECULAR, specular);
+    // What colour tracking would put in the material's place.
+    glColor4fv(diffuse);
 }
 
-void sendFace(const AseObject& object, const AseFace& face, const AseMaterial* tiled) {
+// Sends a face's corners; with coloured, each corner's vertex colour times
+// that material's diffuse colour as the current colour.
+void sendFace(const AseObject& object, const AseFace& face, const AseMaterial* tiled,
+              const AseMaterial* coloured) {
     for (int k = 0; k < 3; k++) {
+        if (coloured) {
+            const Vec3& c = object.colorVertices[size_t(face.colorCorner[k])];
+            glColor4f(c.x * coloured->diffuse[0], c.y * coloured->diffuse[1],
+                      c.z * coloured->diffuse[2], 1.0f);
+        }
         glNormal3f(face.normal[k].x, face.normal[k].y, face.normal[k].z);
         if (tiled) {
             const Vec2& tex = object.texVertices[size_t(face.texCorner[k])];
@@ -166,13 +176,20 @@ FaceGroups group_faces(const AseModel& model) {
 
 void draw_own_model(const AseModel& model) {
     FaceGroups groups = group_faces(model);
-    glDisable(GL_COLOR_MATERIAL);
     for (const FaceGroup& group : groups.groups) {
-        sendGroupState(*group.material, group.textured);
+        const AseMaterial& material = *group.material;
+        sendGroupState(material, group.textured);
+        // Whether the current colour is the material's own.
+        bool plain = true;
         glBegin(GL_TRIANGLES);
         for (size_t i = group.begin; i < group.end; i++) {
             const GroupedFace& face = groups.faces[i];
-            sendFace(*face.object, *face.face, group.textured ? group.material : nullptr);
+            bool coloured = coloredFace(*face.object, *face.face);
+            if (!coloured && !plain)
+                glColor4f(material.diffuse[0], material.diffuse[1], material.diffuse[2], 1.0f);
+            plain = !coloured;
+            sendFace(*face.object, *face.face, group.textured ? &material : nullptr,
+                     coloured ? &material : nullptr);
         }
         glEnd();
     }

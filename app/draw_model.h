@@ -17,9 +17,13 @@ void drawModel(const tModel* model);
 // per group its colours, its texture when it has one, and for a cut-out
 // texture alpha testing, so that fully transparent texels leave what is
 // behind them. A face without texture coordinates is drawn untextured in its
-// material's colours. Faces whose object names no material are skipped. The
-// scene records this once into the robot's display list; it changes the
-// enables, the current material, the texture binding and the alpha test,
+// material's colours. Faces whose object names no material are skipped.
+// The current colour is the material's diffuse colour, on a face with vertex
+// colours each corner's colour times it, so that colour tracking
+// (GL_COLOR_MATERIAL on ambient and diffuse), which the caller switches,
+// shows the vertex colours and leaves the other faces as they are. The scene
+// records this into the robot's display list; it changes the enables, the
+// current material and colour, the texture binding and the alpha test,
 // which the caller saves and restores.
 void draw_own_model(const AseModel& model);
 

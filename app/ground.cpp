@@ -6,6 +6,11 @@
 #include <GL/gl.h>
 
 void draw_ground_and_marker() {
+    draw_light_marker();
+    draw_ground();
+}
+
+void draw_light_marker() {
     glPushMatrix();
     glDisable(GL_LIGHTING);
     glTranslatef(light_position[0], light_position[1], light_position[2]);
@@ -13,7 +18,9 @@ void draw_ground_and_marker() {
     drawSolidSphere(0.2f);
     glEnable(GL_LIGHTING);
     glPopMatrix();
+}
 
+void draw_ground() {
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, grass_texture);
     float material_diffuse[4] = {0.9f, 0.9f, 0.9f, 1.0f};

@@ -5,6 +5,7 @@
 #include "options.h"
 #include "own_model.h"
 #include "scene.h"
+#include "viewer.h"
 
 #include <GL/gl.h>
 #include <SDL.h>
@@ -32,8 +33,8 @@ int main(int argc, char* argv[]) {
     }
     // A model asked for by name is read before the window opens: one that
     // cannot be opened ends the run, unlike the default robot's file.
-    AseModel own_model;
-    if (options.model_path && !load_own_model(options, &own_model)) {
+    ShownModel own_model;
+    if (options.model_path && !load_own_model(options, &own_model.model, &own_model.read)) {
         printf("\n");
         return 1;
     }
@@ -49,10 +50,10 @@ int main(int argc, char* argv[]) {
         exit(1);
     }
     init_gl(800, 600);
+    // A model of the user's gets a loop of its own, which reads every event.
     if (options.model_path)
-        init_scene_with_own_model(own_model, options);
-    else
-        init_scene();
+        return run_viewer(own_model, options, 800, 600);
+    init_scene();
 
     char text[15];
     while (!done) {

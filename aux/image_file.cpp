@@ -3,11 +3,23 @@
 #include "bitmap_image.h"
 #include "file_access.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <stb_image.h>
+#include <stb_image_write.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 namespace {
 
@@ -132,4 +144,51 @@ bool loadPictureFile(const char* path, Picture* picture, std::string* reason) {
     bool decoded = decodePictureBytes(file.data, file.size, path, picture, reason);
     unmapFile(&file);
     return decoded;
+}
+
+namespace {
+
+void writeToFile(void* context, void* data, int size) {
+    // A failed write leaves the file's error flag set, which the caller reads.
+    if (size > 0)
+        std::fwrite(data, 1, size_t(size), static_cast<FILE*>(context));
+}
+
+} // namespace
+
+PngWrite writeNewPngFile(const char* path, const Picture& picture, std::string* reason) {
+    size_t row = size_t(picture.width) * size_t(picture.channels);
+    if (picture.width <= 0 || picture.height <= 0 || picture.channels < 1 || picture.channels > 4 ||
+        picture.pixels.size() != row * size_t(picture.height)) {
+        fail(reason, "no picture");
+        return PngWrite::failed;
+    }
+    std::string name = hostPath(path);
+    // Made only when it is not there yet, in one step, so that no file is
+    // ever overwritten.
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0644);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            return PngWrite::exists;
+        fail(reason, std::strerror(errno));
+        return PngWrite::failed;
+    }
+    FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        fail(reason, std::strerror(errno));
+        close(fd);
+        std::remove(name.c_str());
+        return PngWrite::failed;
+    }
+    // Our pictures start at the bottom; PNG files at the top.
+    stbi_flip_vertically_on_write(1);
+    bool encoded = stbi_write_png_to_func(writeToFile, file, picture.width, picture.height,
+                                          picture.channels, picture.pixels.data(), int(row)) != 0;
+    bool written = !std::ferror(file);
+    if (std::fclose(file) != 0 || !encoded || !written) {
+        fail(reason, encoded ? "cannot write the file" : "cannot encode the picture");
+        std::remove(name.c_str());
+        return PngWrite::failed;
+    }
+    return PngWrite::written;
 }

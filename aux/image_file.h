@@ -29,3 +29,12 @@ bool decodePictureBytes(const unsigned char* data, size_t size, const char* name
 // Maps the file at path (backslashes are directory separators) and decodes
 // it as above. A file that cannot be opened gives the reason "cannot open".
 bool loadPictureFile(const char* path, Picture* picture, std::string* reason);
+
+// Writing a picture, as the program's screenshots do.
+enum class PngWrite { written, exists, failed };
+
+// Writes the picture as a PNG file at path (backslashes are directory
+// separators), only when no file of that name exists: an existing file is
+// never overwritten (exists). failed, with a short reason in *reason, when
+// the file cannot be made or written; a file begun is removed again.
+PngWrite writeNewPngFile(const char* path, const Picture& picture, std::string* reason);

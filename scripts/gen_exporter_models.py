@@ -15,6 +15,9 @@
                    leaf.png" (found beside the model), is opaque red on its
                    left half and fully transparent on its right half; its
                    diffuse map has no tiling lines and a bump map follows it
+  coloured-box.ase an upright red box whose vertex colours are white at its
+                   top corners and black at its bottom ones: with its vertex
+                   colours shown (V), each side darkens towards the ground
 
 Usage: gen_exporter_models.py FOLDER
 """
@@ -157,6 +160,27 @@ def write_leaf(folder):
     return path, [t[0] for t in mesh.tverts]
 
 
+def write_coloured_box(path):
+    """The upright red box with vertex colours, one colour vertex for each
+    vertex. Returns the Box."""
+    box = Box(ase.IDENTITY, "none")
+    red = ase.Material("Paint", (0.0, 0.0, 0.0), (1.0, 0.0, 0.0), (0.0, 0.0, 0.0))
+    write(path, [red], [("PaintedBox", box.mesh, 0, box.rows)])
+    colours = ["\t\t*MESH_NUMCVERTEX %d\n\t\t*MESH_CVERTLIST {\n" % len(CORNERS)]
+    colours += ["\t\t\t*MESH_VERTCOL %d\t%s\n" % (i, ase.fmt3((1.0 if c[2] > 0 else 0.0,) * 3))
+                for i, c in enumerate(CORNERS)]
+    colours += ["\t\t}\n\t\t*MESH_NUMCVFACES %d\n\t\t*MESH_CFACELIST {\n" % len(box.mesh.faces)]
+    colours += ["\t\t\t*MESH_CFACE %d\t%d\t%d\t%d\n" % ((i,) + f)
+                for i, f in enumerate(box.mesh.faces)]
+    colours += ["\t\t}\n"]
+    with open(path) as f:
+        text = f.read()
+    # The colour lists stand where exporters write them, before the normals.
+    with open(path, "w", newline="\n") as f:
+        f.write(text.replace("\t\t*MESH_NORMALS {", "".join(colours) + "\t\t*MESH_NORMALS {", 1))
+    return box
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__.strip())
@@ -168,8 +192,9 @@ def main():
         write_box(os.path.join(folder, name), kind)
     write_multi_box(os.path.join(folder, "multi-box.ase"))
     write_leaf(folder)
-    print("wrote hard-box.ase, sides-box.ase, smooth-box.ase, multi-box.ase, leaf.ase and "
-          "\"cut out leaf.png\" in %s" % folder)
+    write_coloured_box(os.path.join(folder, "coloured-box.ase"))
+    print("wrote hard-box.ase, sides-box.ase, smooth-box.ase, multi-box.ase, leaf.ase, "
+          "\"cut out leaf.png\" and coloured-box.ase in %s" % folder)
     return 0
 
 

@@ -634,10 +634,21 @@ def test_edge(ctx):
 
 # A model of the user's: `robot [--up z|y] MODEL.ase`.
 
+SUMMARY_RE = re.compile(rb"^.+: \d+ objects, \d+ vertices, \d+ triangles, \d+ materials \(\d+ "
+                        rb"bitmaps found, \d+ missing\), size \S+ x \S+ x \S+, read in \d+ ms\r?$")
+
+
+def strip_viewer_lines(out):
+    """A run's output less the summary lines of its model and its line of
+    keys."""
+    return b"".join(line for line in out.splitlines(True)
+                    if not SUMMARY_RE.match(line.rstrip(b"\n")) and not line.startswith(b"Keys: "))
+
+
 def own_run(ctx, x, args, cwd, keys=(None,), name="own", program=None):
     """Runs the program on args in cwd, takes a screenshot after each of keys
     (None: the start camera) and ends it with Escape after ten more frames.
-    Returns stdout and the screenshots."""
+    Returns stdout, less the model's summary and keys, and the screenshots."""
     shots = []
     with h.Program(x, program or ctx.program, cwd, probe=ctx.probe, args=args) as p:
         p.wait_window()
@@ -648,7 +659,7 @@ def own_run(ctx, x, args, cwd, keys=(None,), name="own", program=None):
             shots.append(p.screenshot(ctx.out("%s-%d.png" % (name, len(shots)))))
         p.wait_frames(10)
         check(p.escape() == 0, "%s: exit status after Escape is not 0" % (args,))
-        return p.stdout(), shots
+        return strip_viewer_lines(p.stdout()), shots
 
 
 def check_box(image, empty, expected, label, tolerance=3):
@@ -916,6 +927,107 @@ def test_own_model_cut_out(ctx):
     bad = [p for p in clear if not is_ground(p)]
     check(not bad, "%d of %d pixels of the transparent half are not grass, e.g. %s"
           % (len(bad), len(clear), bad[:3]))
+
+
+# Looking at a model: the viewer camera, the switches, reading it again and
+# screenshots.
+
+def red_part(image):
+    """The box's pixels, red over green and blue, on a grid of every other
+    pixel: their count, box and red values."""
+    found = [(c, r, image.pixel(c, r)[0]) for r in range(0, h.HEIGHT, 2)
+             for c in range(0, h.WIDTH, 2)
+             if image.pixel(c, r)[0] > max(image.pixel(c, r)[1:]) + 30]
+    cols, rows = [f[0] for f in found] or [0], [f[1] for f in found] or [0]
+    return len(found), (min(cols), min(rows), max(cols), max(rows)), [f[2] for f in found]
+
+
+def test_own_model_viewer(ctx):
+    """An upright red box whose vertex colours go from white at the top to
+    black at the bottom: F4 brings it large into the middle of the view, L
+    lights it white so that its sides differ, W shows its lines, V (with W
+    off again) darkens its sides towards the ground, R reads it again and
+    shows the same picture, F12 writes that picture beside an earlier
+    screenshot, which it leaves alone."""
+    path = os.path.join(ctx.folder(), "box.ase")
+    gen_exporter_models.write_coloured_box(path)
+    work = ctx.workdir()
+    with open(os.path.join(work, "robot-0001.png"), "wb") as f:
+        f.write(b"an earlier one")
+    steps = [("start", []), ("F4", ["F4"]), ("L", ["l"]), ("W", ["w"]), ("V", ["w", "v"]),
+             ("R", ["r"]), ("F12", ["F12"])]
+    shots = {}
+    with h.Xvfb() as x, h.Program(x, ctx.program, work, probe=ctx.probe, args=[path]) as p:
+        p.wait_window()
+        for label, keys in steps:
+            for key in keys:
+                p.xdotool("key", key)
+            p.wait_frames(5)
+            shots[label] = p.screenshot(ctx.out("viewer-%s.png" % label))
+        check(p.escape() == 0, "exit status after Escape is not 0")
+        out = p.stdout()
+    parts = {label: red_part(image) for label, image in shots.items()}
+    count, (c0, r0, c1, r1), reds = parts["F4"]
+    check(abs((c0 + c1) / 2 - 400) < 60 and abs((r0 + r1) / 2 - 300) < 60 and r1 - r0 > 200
+          and count > 5 * parts["start"][0], "F4: the box is not large in the middle: %d pixels "
+          "in %s, %d before" % (count, (c0, r0, c1, r1), parts["start"][0]))
+    for label, flat in (("F4", True), ("L", False)):
+        reds = parts[label][2]
+        spread = percentile(reds, 0.9) - percentile(reds, 0.1)
+        check(spread <= 10 if flat else spread >= 25 and percentile(reds, 0.5) >= 150,
+              "%s: the box's reds have median %d and spread %d" % (label, percentile(reds, 0.5),
+                                                                  spread))
+    check(50 < parts["W"][0] < parts["L"][0] / 5, "W: %d red pixels of lines, %d filled"
+          % (parts["W"][0], parts["L"][0]))
+
+    def dark(image):
+        return sum(1 for r in range(r0, r1, 2) for c in range(c0, c1, 2)
+                   if max(image.pixel(c, r)) < 40)
+    check(dark(shots["V"]) > dark(shots["L"]) + (c1 - c0) * (r1 - r0) / 40,
+          "V: the sides do not darken towards the ground")
+    check(shots["R"].data == shots["V"].data, "R: the picture changed")
+    check(len([line for line in out.splitlines() if SUMMARY_RE.match(line)]) == 2,
+          "R: not one summary line more: %r" % out)
+    with open(os.path.join(work, "robot-0001.png"), "rb") as f:
+        check(f.read() == b"an earlier one", "F12 overwrote robot-0001.png")
+    check(b"Screenshot robot-0002.png\n" in out, "F12: stdout %r" % out)
+    written = os.path.join(work, "robot-0002.ppm")
+    subprocess.run(["convert", os.path.join(work, "robot-0002.png"), written], check=True)
+    check(h.Image.read_ppm(written).data == shots["F12"].data,
+          "F12: robot-0002.png is not the window's picture")
+
+
+def test_own_model_rewritten(ctx):
+    """The red box saved anew as the three-coloured one while the program
+    runs shows within two seconds; then saved cut off before its faces, it
+    keeps the three colours on screen with one line saying why, and the
+    program runs on."""
+    path = os.path.join(ctx.folder(), "box.ase")
+    gen_exporter_models.write_coloured_box(path)
+    with h.Xvfb() as x, h.Program(x, ctx.program, ctx.workdir(), probe=ctx.probe,
+                                  args=[path]) as p:
+        p.wait_window()
+        gen_exporter_models.write_multi_box(path)
+        saved = time.monotonic()
+        while True:
+            image = p.screenshot(ctx.out("rewritten.png"))
+            # Its blue side is there.
+            if any(max(image.pixel(c, r)[:2]) + 60 < image.pixel(c, r)[2]
+                   for r in range(0, h.HEIGHT, 4) for c in range(0, h.WIDTH, 4)):
+                break
+            check(time.monotonic() - saved < 2.0, "the saved model is not shown after 2 s")
+        with open(path, "rb") as f:
+            text = f.read()
+        with open(path, "wb") as f:
+            f.write(text[:text.index(b"*MESH_FACE_LIST")])
+        time.sleep(1.5)
+        check(p.running(), "the program ended on a model cut off")
+        check(p.screenshot(ctx.out("cut-off.png")).data == image.data,
+              "the model cut off changed the picture")
+        check(p.escape() == 0, "exit status after Escape is not 0")
+        out = p.stdout()
+    check(out.endswith(b"%s: no triangles to show; the model shown so far stays.\n"
+                       % path.encode()), "stdout %r" % out[-300:])
 
 
 def test_own_model_arguments(ctx):
