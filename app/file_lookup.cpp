@@ -235,12 +235,17 @@ FoundBitmap findInFolder(Listings& listings, const std::string& folder,
     FoundBitmap result;
     const std::vector<std::vector<std::string>> lastNames = {{parts.back()},
                                                              otherExtensions(parts.back())};
-    std::string reached;
+    // The folder that each tail's leading parts reach, walked once for all
+    // its names ("" where they reach none).
+    std::vector<std::string> reached(parts.size());
     for (const std::vector<std::string>& names : lastNames) {
         for (size_t from = 0; from < parts.size(); from++) {
             result.tries += int(names.size());
-            if (walkDown(listings, folder, parts, from, parts.size() - 1, &reached))
-                result.path = fileIn(listings, reached, names);
+            if (&names == &lastNames[0] &&
+                !walkDown(listings, folder, parts, from, parts.size() - 1, &reached[from]))
+                reached[from].clear();
+            if (!reached[from].empty())
+                result.path = fileIn(listings, reached[from], names);
             if (!result.path.empty())
                 return result;
         }
