@@ -322,12 +322,12 @@ BitmapSearch find_bitmaps(const std::vector<std::string>& written, const char* m
     std::string modelFolder = utf8Path(folderOf(hostPath(model_path)));
     std::vector<std::string> folders = {modelFolder};
     for (const std::string& dir : texture_dirs) {
-        std::string folder = utf8Path(hostPath(dir.c_str()));
+        std::string folder = dir.empty() ? "." : utf8Path(hostPath(dir.c_str()));
         if (std::find(folders.begin(), folders.end(), folder) == folders.end())
             folders.push_back(folder);
     }
     search.folders = folders;
-    if (modelFolder != ".")
+    if (std::find(folders.begin(), folders.end(), ".") == folders.end())
         search.folders.insert(search.folders.begin(), ".");
 
     for (const std::string& name : written)
