@@ -1,22 +1,46 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Finding the files a model of the user's names, and the scene's own files,
 // when the program shows a model given on the command line.
 
-// The regular file at path ('/' separators), found the way a
-// case-insensitive file system would find it: every component that is
-// missing under its exact name is matched ignoring ASCII case (among several
-// such names the first in byte order). The path as it exists on disk, or ""
-// when there is none.
-std::string match_path_ignoring_case(const std::string& path);
+// A bitmap that a model names, as the search left it.
+struct FoundBitmap {
+    // The file, spelt as it exists on disk; "" when none was found.
+    std::string path;
+    // How many places were looked at.
+    int tries = 0;
+};
 
-// The bitmap file that a material of the model at model_path names: the name
-// as written (backslashes are separators) from the working directory, then
-// relative to the model's folder, then its last component in the model's
-// folder, each matched as above. "" when none of them exists.
-std::string find_bitmap(const char* written, const char* model_path);
+// The search for the bitmaps of one model.
+struct BitmapSearch {
+    // One for each name looked for, in the same order.
+    std::vector<FoundBitmap> bitmaps;
+    // The folders searched, in order and each once: "." (the working
+    // directory), the model's folder, the texture folders.
+    std::vector<std::string> folders;
+};
+
+// Looks for the bitmap files that the model at model_path names (as written
+// in it: backslashes are separators), each in these places until one is a
+// file:
+// - the name from the working directory, then from the model's folder;
+// - in the model's folder and then in each of texture_dirs: the name with
+//   its leading parts dropped one at a time (a drive, leading separators and
+//   "." and ".." parts go first), so that a game's "//base/textures/x/y.tga"
+//   is found as base/textures/x/y.tga, textures/x/y.tga, x/y.tga or y.tga;
+//   then, in the same folder, the same names with the extensions .tga, .png,
+//   .jpg, .jpeg and .bmp in place of the named one (or added to a name
+//   without one).
+// Every place is matched as a case-insensitive file system finds a path:
+// each part that is missing under its exact name is matched ignoring case,
+// among several such names the first in byte order. Each folder is listed
+// once for the whole search, and the places tried for a name are bounded
+// however long it is.
+BitmapSearch find_bitmaps(const std::vector<std::string>& written, const char* model_path,
+                          const std::vector<std::string>& texture_dirs);
 
 // The program's own data folder: PREFIX/share/robot-scene/data beside an
 // installed program, else the source tree's data/ the program was built from.

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-// What the command line asks for: robot [--up z|y] [MODEL.ase]. Without a
-// model the program shows its own robot exactly as it always has.
+// What the command line asks for: robot [--up z|y] [--textures DIR]...
+// [MODEL.ase]. Without a model the program shows its own robot exactly as it
+// always has.
 struct RunOptions {
     const char* model_path = nullptr;
     UpAxis up = UpAxis::z;

@@ -2,6 +2,7 @@
 
 #include "ase_blocks.h"
 #include "draw_model.h"
+#include "file_access.h"
 #include "file_lookup.h"
 #include "image_file.h"
 #include "model_fit.h"
@@ -36,34 +37,106 @@ MadeTexture make_texture(const std::string& found) {
     return made;
 }
 
+// A bitmap file as the model uses it: its texture, the first name that
+// found it, and every material that names it by any name.
+struct UsedFile {
+    MadeTexture texture;
+    std::string path, written;
+    std::vector<AseMaterial*> materials;
+    // Where its line goes among the messages, when it does not decode.
+    size_t message = 0;
+};
+
+// "Material "A"" or "Materials "A", "B"": the names of materials, each
+// name once, the first ten of them and then how many more.
+std::string materialNames(const std::vector<AseMaterial*>& materials) {
+    const size_t kShown = 10;
+    std::set<std::string> seen;
+    std::string shown;
+    for (const AseMaterial* material : materials) {
+        if (seen.insert(material->name).second && seen.size() <= kShown)
+            shown += (seen.size() > 1 ? ", \"" : "\"") + material->name + "\"";
+    }
+    std::string text = (seen.size() == 1 ? "Material " : "Materials ") + shown;
+    if (seen.size() > kShown)
+        text += " and " + std::to_string(seen.size() - kShown) + " more";
+    return text;
+}
+
+// The folders a search went through, the working directory by that name.
+std::string folderNames(const std::vector<std::string>& folders) {
+    std::string text;
+    for (const std::string& folder : folders)
+        text += (text.empty() ? "" : ", ") + (folder == "." ? "the working directory" : folder);
+    return text;
+}
+
 } // namespace
 
 ModelTextures make_model_textures(AseModel& model, const RunOptions& options) {
     ModelTextures result;
-    std::map<std::string, MadeTexture> made;
+    // Each bitmap as written, once, with the materials that name it, in the
+    // order in which they first do.
+    std::vector<std::string> bitmaps;
+    std::vector<std::vector<AseMaterial*>> namedBy;
+    std::map<std::string, size_t> bitmapIndex;
     for (AseMaterial* material : allMaterials(model)) {
         if (material->bitmap.empty())
             continue;
-        std::string found = find_bitmap(material->bitmap.c_str(), options.model_path);
-        if (found.empty()) {
-            result.messages.push_back("Material \"" + material->name + "\": bitmap " +
-                                      material->bitmap + " not found; drawn without it.");
+        auto known = bitmapIndex.emplace(material->bitmap, bitmaps.size());
+        if (known.second) {
+            bitmaps.push_back(material->bitmap);
+            namedBy.emplace_back();
+        }
+        namedBy[known.first->second].push_back(material);
+    }
+    BitmapSearch search = find_bitmaps(bitmaps, options.model_path, options.texture_dirs);
+
+    // A file is known by its identity, whatever name found it; one that
+    // cannot be examined, by its name.
+    using FileKey = std::pair<FileIdentity, std::string>;
+    std::map<FileKey, UsedFile> files;
+    std::vector<UsedFile*> undecoded;
+    for (size_t i = 0; i < bitmaps.size(); i++) {
+        const FoundBitmap& found = search.bitmaps[i];
+        if (found.path.empty()) {
+            result.missing++;
+            result.messages.push_back(materialNames(namedBy[i]) + ": bitmap " + bitmaps[i] +
+                                      " not found (" + std::to_string(found.tries) +
+                                      " places tried, in " + folderNames(search.folders) +
+                                      "); drawn without it.");
             continue;
         }
-        auto it = made.find(found);
-        if (it == made.end()) {
-            it = made.emplace(found, make_texture(found)).first;
+        FileKey key;
+        if (!fileIdentity(found.path, &key.first))
+            key.second = found.path;
+        auto known = files.find(key);
+        if (known == files.end()) {
+            known = files.emplace(key, UsedFile()).first;
+            UsedFile& file = known->second;
+            file.texture = make_texture(found.path);
+            file.path = found.path;
+            file.written = bitmaps[i];
             result.filesRead++;
-            result.files.push_back(found);
+            result.files.push_back(found.path);
+            // The file's line goes where its first material's would.
+            if (!file.texture.name) {
+                file.message = result.messages.size();
+                result.messages.emplace_back();
+                undecoded.push_back(&file);
+            }
         }
-        const MadeTexture& texture = it->second;
-        material->textureId = texture.name;
-        material->textureCutOut = texture.cutOut;
-        if (!texture.name)
-            result.messages.push_back(
-                "Material \"" + material->name + "\": bitmap " + material->bitmap + " (" + found +
-                ") does not decode: " + texture.reason + "; drawn without it.");
+        UsedFile& file = known->second;
+        for (AseMaterial* material : namedBy[i]) {
+            material->textureId = file.texture.name;
+            material->textureCutOut = file.texture.cutOut;
+            file.materials.push_back(material);
+        }
     }
+    for (const UsedFile* file : undecoded)
+        result.messages[file->message] =
+            materialNames(file->materials) + ": bitmap " + file->written + " (" + file->path +
+            ") does not decode: " + file->texture.reason + "; drawn without it.";
     return result;
 }
 
@@ -134,18 +207,6 @@ void delete_model_textures(const AseModel& model) {
         glDeleteTextures(1, &name);
 }
 
-// The bitmaps the model names that give it no texture, each name once.
-// The texture maker's own count of missing bitmaps belongs here once it
-// keeps one.
-int missing_bitmaps(const AseModel& model) {
-    std::set<std::string> missing;
-    for (const AseMaterial* material : allMaterials(model)) {
-        if (!material->bitmap.empty() && !material->textureId)
-            missing.insert(material->bitmap);
-    }
-    return int(missing.size());
-}
-
 std::string number(double value) {
     char text[32];
     snprintf(text, sizeof text, "%g", value);
@@ -201,7 +262,7 @@ void print_model_summary(const char* path, const ShownModel& shown) {
                        std::to_string(triangles) + " triangles, " +
                        std::to_string(shown.read.materials) + " materials (" +
                        std::to_string(shown.textures.files.size()) + " bitmaps found, " +
-                       std::to_string(missing_bitmaps(model)) + " missing), size " +
+                       std::to_string(shown.textures.missing) + " missing), size " +
                        number(size[0]) + " x " + number(size[1]) + " x " + number(size[2]) +
                        ", read in " + number(std::round(shown.read.milliseconds)) + " ms";
     printf("%s\n", line.c_str());

@@ -36,21 +36,26 @@ bool load_own_model(const RunOptions& options, AseModel* model, OwnModelRead* re
 
 // What make_model_textures did.
 struct ModelTextures {
-    // Bitmap files read and decoded, each once however many materials name
-    // it.
+    // Bitmap files read and decoded: each file once, however many materials
+    // name it and by whatever names.
     int filesRead = 0;
-    // One line for each material whose bitmap is missing or does not decode.
+    // Bitmaps that were not found, each counted once as written.
+    int missing = 0;
+    // One line for each bitmap that was not found (with the materials that
+    // name it and where it was looked for) and one for each file that does
+    // not decode, in the order of the materials that first name them.
     std::vector<std::string> messages;
     // Every bitmap file found for the model, each once, as opened.
     std::vector<std::string> files;
 };
 
 // Makes the texture of every material and sub-material that names a bitmap,
-// found by find_bitmap from the model's path (options.model_path). Materials that name the same
-// file share its texture; a picture with texels that are not fully opaque
-// becomes an RGBA texture and its materials cut-outs. A material whose
-// bitmap is missing or does not decode keeps texture 0 and is drawn
-// untextured. Needs a GL context.
+// found by find_bitmaps from the model's path (options.model_path) and the
+// texture folders (options.texture_dirs). Every material whose bitmap leads
+// to the same file shares its texture; a picture with texels that are not
+// fully opaque becomes an RGBA texture and its materials cut-outs. A
+// material whose bitmap is missing or does not decode keeps texture 0 and is
+// drawn untextured. Needs a GL context.
 ModelTextures make_model_textures(AseModel& model, const RunOptions& options);
 
 // init_scene for the loaded model: the same light, the model's textures (a

@@ -6,6 +6,8 @@
 #include <windows.h>
 #else
 #include <climits>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -47,24 +49,33 @@ namespace {
 
 // Names from the command line and from most model files are in the system's
 // code page; names that came as UTF-16 (wide names, UTF-16 model files) reach
-// here as UTF-8. A name beyond ASCII that is valid UTF-8 is opened as UTF-8,
-// any other in the code page.
-HANDLE openForReading(const std::string& name) {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    bool ascii = true;
-    for (char c : name)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    int units =
-        ascii ? 0
-              : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.c_str(), -1, nullptr, 0);
-    if (units > 0) {
-        std::wstring wide(size_t(units), L'\0');
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.c_str(), -1, &wide[0], units);
-        return CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+// here as UTF-8. A name that is valid UTF-8 (ASCII included) is taken as
+// UTF-8, any other in the code page.
+std::wstring widePath(const std::string& name) {
+    UINT page = CP_UTF8;
+    DWORD flags = MB_ERR_INVALID_CHARS;
+    int units = MultiByteToWideChar(page, flags, name.c_str(), -1, nullptr, 0);
+    if (units <= 0) {
+        page = CP_ACP;
+        flags = 0;
+        units = MultiByteToWideChar(page, flags, name.c_str(), -1, nullptr, 0);
     }
-    return CreateFileA(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (units <= 0)
+        return std::wstring();
+    std::wstring wide(size_t(units), L'\0');
+    MultiByteToWideChar(page, flags, name.c_str(), -1, &wide[0], units);
+    wide.resize(size_t(units) - 1);
+    return wide;
+}
+
+std::string utf8FromWide(const std::wstring& wide) {
+    return utf8FromUtf16(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
+}
+
+HANDLE openForReading(const std::string& name) {
+    return CreateFileW(widePath(name).c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 } // namespace
@@ -111,6 +122,73 @@ std::string programPath() {
     return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
 }
 
+PathKind pathKind(const std::string& path) {
+    DWORD attributes = GetFileAttributesW(widePath(path).c_str());
+    if (path.empty() || attributes == INVALID_FILE_ATTRIBUTES)
+        return PathKind::missing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return PathKind::folder;
+    return attributes & FILE_ATTRIBUTE_DEVICE ? PathKind::other : PathKind::file;
+}
+
+bool listFolder(const std::string& folder, std::vector<std::string>* names) {
+    names->clear();
+    std::wstring pattern = widePath(folder.empty() ? "." : folder);
+    if (pattern.empty())
+        return false;
+    if (pattern.back() != L'\\' && pattern.back() != L'/')
+        pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
+    // A folder without entries, as the root of an empty drive is, matches
+    // nothing.
+    if (find == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            names->push_back(utf8FromWide(name));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return true;
+}
+
+std::string foldedName(const std::string& name) {
+    std::wstring wide = widePath(name);
+    if (wide.empty())
+        return name;
+    std::wstring upper(wide.size(), L'\0');
+    if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), int(wide.size()), &upper[0],
+                     int(upper.size())) != int(wide.size()))
+        return utf8FromWide(wide);
+    return utf8FromWide(upper);
+}
+
+std::string utf8Path(const std::string& path) {
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0) > 0)
+        return path;
+    return utf8FromWide(widePath(path));
+}
+
+bool fileIdentity(const std::string& path, FileIdentity* identity) {
+    // Opened for no access at all, only to ask about it; folders need the
+    // backup flag.
+    HANDLE handle = CreateFileW(widePath(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool known = GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    if (!known)
+        return false;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->file = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return true;
+}
+
 #else
 
 bool mapFile(const char* path, MappedFile* file) {
@@ -153,6 +231,51 @@ std::string programPath() {
     char path[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
     return length > 0 ? std::string(path, size_t(length)) : std::string();
+}
+
+PathKind pathKind(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return PathKind::missing;
+    return S_ISREG(info.st_mode)   ? PathKind::file
+           : S_ISDIR(info.st_mode) ? PathKind::folder
+                                   : PathKind::other;
+}
+
+bool listFolder(const std::string& folder, std::vector<std::string>* names) {
+    names->clear();
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return false;
+    while (const dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
+            names->push_back(name);
+    }
+    closedir(dir);
+    return true;
+}
+
+std::string foldedName(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+std::string utf8Path(const std::string& path) {
+    return path;
+}
+
+bool fileIdentity(const std::string& path, FileIdentity* identity) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    identity->volume = uint64_t(info.st_dev);
+    identity->file = uint64_t(info.st_ino);
+    return true;
 }
 
 #endif

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // The program names its files the way its data was authored, with a backslash
 // as the directory separator ("data\robot.ase"). On Linux the backslash is
@@ -39,3 +41,39 @@ void unmapFile(MappedFile* file);
 
 // The full path of the running program, or "" when the system does not say.
 std::string programPath();
+
+// The functions below take paths of this system as they stand (hostPath
+// already applied). On Windows a path that is valid UTF-8 is taken as UTF-8
+// and any other as the system's code page, as mapFile does; names they give
+// back are UTF-8.
+
+enum class PathKind { missing, file, folder, other };
+// What is at path, links followed.
+PathKind pathKind(const std::string& path);
+
+// The names of the entries of folder, without "." and "..", in no
+// particular order. False when it cannot be listed.
+bool listFolder(const std::string& folder, std::vector<std::string>* names);
+
+// A file name in the form in which names equal ignoring case are the same:
+// on Linux with ASCII letters in lower case (its file systems tell case
+// apart; the program matches ignoring case on the user's behalf), on Windows
+// with every letter in upper case, as its file systems compare names.
+std::string foldedName(const std::string& name);
+
+// A path as UTF-8: on Windows a path that is not valid UTF-8 is taken from
+// the system's code page (command-line arguments, most model files); other
+// systems' paths pass unchanged.
+std::string utf8Path(const std::string& path);
+
+// What tells a file from every other, whatever name or link reaches it: its
+// device and inode on Linux, its volume and file index on Windows.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    bool operator<(const FileIdentity& other) const {
+        return volume != other.volume ? volume < other.volume : file < other.file;
+    }
+};
+// False when the file cannot be examined.
+bool fileIdentity(const std::string& path, FileIdentity* identity);

@@ -58,8 +58,10 @@ if(CMAKE_CROSSCOMPILING)
   find_program(ROBOT_WINE wine REQUIRED)
   set(ROBOT_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix CACHE PATH
       "The wine prefix in which the cross-built tests run")
-  set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPREFIX=${ROBOT_WINE_PREFIX}
-                                    ${ROBOT_WINE})
+  # Wine turns file names beyond ASCII into the host's through its locale:
+  # a UTF-8 one, whatever the machine has.
+  set(CMAKE_CROSSCOMPILING_EMULATOR env LC_ALL=C.UTF-8 WINEDEBUG=-all
+                                    WINEPREFIX=${ROBOT_WINE_PREFIX} ${ROBOT_WINE})
   set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
   # A program run from the build tree finds the source tree's data where wine
   # shows the host's files, on drive Z:.

@@ -1,3 +1,4 @@
+#include "file_access.h"
 #include "file_lookup.h"
 #include "model_fit.h"
 
@@ -150,16 +151,24 @@ bool samePath(const std::string& found, const std::string& expected) {
 #endif
 }
 
-// A folder tree as an exporter's user has it, with the working directory at
-// its root for the test.
+// A folder tree as an exporter's user has it, and a game's folder of
+// textures, with the working directory at its root for the test.
 class Lookup : public ::testing::Test {
   protected:
     void SetUp() override {
         root_ =
             fs::temp_directory_path() / ("robot-lookup-" + std::to_string(std::random_device{}()));
-        fs::create_directories(root_ / "Models" / "maps");
-        for (const char* file : {"Models/ship.ase", "Models/Hull.PNG", "Models/maps/Deck.bmp"})
+        for (const char* folder :
+             {"Models/maps", "Game/Base/Textures/Stone/Flat", "Game/Base/Textures/Common", "Empty"})
+            fs::create_directories(root_ / folder);
+        for (const char* file : {"Models/ship.ase", "Models/Hull.PNG", "Models/maps/Deck.bmp",
+                                 "Game/Base/Textures/Stone/Flat/tiles_rough_grey.TGA",
+                                 "Game/Base/Textures/Common/clip.png",
+                                 "Game/Base/Textures/Common/clip.txt", "Game/x.tga"})
             std::ofstream(root_ / file).put('x');
+        // A name beyond ASCII, as a UTF-16 model names it (the program's
+        // names are UTF-8).
+        std::ofstream(root_ / "Game" / fs::u8path("Obr\u00e1zek.bmp")).put('x');
         previous_ = fs::current_path();
         fs::current_path(root_);
     }
@@ -170,26 +179,72 @@ class Lookup : public ::testing::Test {
     fs::path root_, previous_;
 };
 
-TEST_F(Lookup, BitmapsAsWrittenThenBesideTheModelInAnyCase) {
+TEST_F(Lookup, BitmapsAsWrittenThenBesideTheModelThenInTextureFoldersInAnyCase) {
     struct Case {
         std::string written, found;
     };
-    const Case cases[] = {
+    const std::string game = (root_ / "Game").string();
+    const std::vector<Case> cases = {
         {"Models\\Hull.PNG", "Models/Hull.PNG"},
         {"models\\hull.png", "Models/Hull.PNG"},
         {"maps\\deck.BMP", "Models/maps/Deck.bmp"},
+#ifdef _WIN32
+        // The name as written is there: Windows ignores case.
+        {"..\\Models\\maps\\deck.bmp", "Models/../Models/maps/deck.bmp"},
+#else
+        {"..\\Models\\maps\\deck.bmp", "Models/maps/Deck.bmp"},
+#endif
         {"C:\\3dsmax\\MAPS\\hull.png", "Models/Hull.PNG"},
         {"\\\\server\\share\\Hull.PNG", "Models/Hull.PNG"},
         {root_.string() + "/MODELS/MAPS/DECK.BMP", root_.string() + "/Models/maps/Deck.bmp"},
+        // The model's folder is searched as the texture folders are.
+        {"hull.tga", "Models/Hull.PNG"},
+        // Game paths: leading parts dropped, a missing extension added, a
+        // .tga saved as .png, a drive.
+        {"//base/textures/stone/flat/tiles_rough_grey", game + "/Base/Textures/Stone/Flat/"
+                                                               "tiles_rough_grey.TGA"},
+        {"\\\\base\\textures\\common\\clip.tga", game + "/Base/Textures/Common/clip.png"},
+        {"C:\\Games\\Quest\\base\\textures\\common\\CLIP", game + "/Base/Textures/Common/clip.png"},
+        {"textures/nothing/X.TGA", game + "/x.tga"},
+        {"obr\u00e1zek", game + "/Obr\u00e1zek.bmp"},
+#ifdef _WIN32
+        // Windows matches case beyond ASCII as its file systems do.
+        {"OBR\u00c1ZEK.BMP", game + "/Obr\u00e1zek.bmp"},
+#endif
         {"maps", ""},
         {"gone.tga", ""},
         {"", ""},
     };
+    std::vector<std::string> written;
     for (const Case& c : cases)
-        EXPECT_PRED2(samePath, find_bitmap(c.written.c_str(), "Models/ship.ase"), c.found)
-            << c.written;
-    EXPECT_PRED2(samePath, find_bitmap("Hull.png", (root_ / "Models/ship.ase").string().c_str()),
-                 (root_ / "Models/Hull.PNG").string());
+        written.push_back(c.written);
+    BitmapSearch search = find_bitmaps(written, "Models/ship.ase", {"Empty", game});
+    ASSERT_EQ(search.bitmaps.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); i++)
+        EXPECT_PRED2(samePath, search.bitmaps[i].path, cases[i].found) << cases[i].written;
+    EXPECT_EQ(search.folders, (std::vector<std::string>{".", "Models", "Empty", game}));
+    // From the working directory, then in three folders under its own name
+    // and with four other extensions.
+    EXPECT_EQ(search.bitmaps[cases.size() - 2].tries, 1 + 3 * 5);
+    EXPECT_EQ(search.bitmaps.back().tries, 0);
+    search = find_bitmaps({"Hull.png"}, (root_ / "Models/ship.ase").string().c_str(), {});
+    EXPECT_PRED2(samePath, search.bitmaps[0].path, (root_ / "Models/Hull.PNG").string());
+
+    // A file is known by what it is, not by the name that reached it.
+    FileIdentity hull, same, deck;
+    ASSERT_TRUE(fileIdentity("Models/Hull.PNG", &hull) &&
+                fileIdentity("Models/maps/Deck.bmp", &deck));
+#ifdef _WIN32
+    const std::string other = "MODELS\\hull.png";
+#else
+    const std::string other = "Models/link.png";
+    fs::create_symlink("Hull.PNG", other);
+#endif
+    for (const std::string& name : {(root_ / "Models/Hull.PNG").string(), other}) {
+        ASSERT_TRUE(fileIdentity(name, &same)) << name;
+        EXPECT_TRUE(!(same < hull) && !(hull < same)) << name;
+    }
+    EXPECT_TRUE(deck < hull || hull < deck);
 
     // The scene's own files: from the working directory, else the program's
     // data, else under the name given, to be reported missing.

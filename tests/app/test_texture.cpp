@@ -278,12 +278,18 @@ TEST(ModelTextures, EachFileIsReadOnceAndSharedByEveryMaterialNamingIt) {
         m.bitmap = bitmap;
         return m;
     };
-    // Written as exporters do: another folder, another case.
-    model.materials = {material("Hull", "C:\\maps\\metal.png"), material("Deck", "METAL.PNG"),
-                       material("Trees", ""), material("Sign", "junk.png"),
-                       material("Mast", "junk.png")};
+    // Written as exporters do: another folder, another case; and the same
+    // file reached by a link and by its absolute path.
+    ASSERT_EQ(symlink("Metal.png", (folder + "/shiny.png").c_str()), 0);
+    model.materials = {material("Hull", "C:\\maps\\metal.png"),
+                       material("Deck", "METAL.PNG"),
+                       material("Trees", ""),
+                       material("Sign", "junk.png"),
+                       material("Mast", "JUNK.png"),
+                       material("Rail", "shiny.png"),
+                       material("Lichen", "maps\\moss.tga")};
     model.materials[2].subMaterials = {material("Leaves", "leaf.tga"),
-                                       material("Bark", "metal.png"),
+                                       material("Bark", (folder + "/./Metal.png").c_str()),
                                        material("Moss", "maps\\moss.tga")};
     std::string modelPath = folder + "/ship.ase";
     RunOptions options;
@@ -291,14 +297,17 @@ TEST(ModelTextures, EachFileIsReadOnceAndSharedByEveryMaterialNamingIt) {
     ModelTextures made = make_model_textures(model, options);
 
     EXPECT_EQ(made.filesRead, 3);
+    EXPECT_EQ(made.missing, 1);
+    EXPECT_EQ(made.files, (std::vector<std::string>{folder + "/Metal.png", folder + "/leaf.tga",
+                                                    folder + "/junk.png"}));
     const AseModel& read = model;
     const std::vector<AseMaterial>& subs = read.materials[2].subMaterials;
     unsigned metal = model.materials[0].textureId, cutOut = subs[0].textureId;
     EXPECT_TRUE(glIsTexture(metal) && glIsTexture(cutOut) && metal != cutOut);
-    EXPECT_EQ(model.materials[1].textureId, metal);
-    EXPECT_EQ(subs[1].textureId, metal);
+    for (const AseMaterial* same : {&read.materials[1], &read.materials[5], &subs[1]})
+        EXPECT_EQ(same->textureId, metal) << same->name;
     for (const AseMaterial* none :
-         {&read.materials[2], &read.materials[3], &read.materials[4], &subs[2]})
+         {&read.materials[2], &read.materials[3], &read.materials[4], &read.materials[6], &subs[2]})
         EXPECT_EQ(none->textureId, 0u) << none->name;
     // Only the picture with transparent texels is a cut-out, with alpha in
     // its texture.
@@ -313,19 +322,19 @@ TEST(ModelTextures, EachFileIsReadOnceAndSharedByEveryMaterialNamingIt) {
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_ALPHA_SIZE, &alphaBits);
     EXPECT_EQ(alphaBits, 0);
 
-    // One message for each material that names a bad file, in the order of
-    // the materials, sub-materials after their material.
-    ASSERT_EQ(made.messages.size(), 3u);
-    EXPECT_EQ(made.messages[0], "Material \"Moss\": bitmap maps\\moss.tga not found; drawn "
-                                "without it.");
-    for (int i = 1; i < 3; i++) {
-        std::string start = "Material \"" + std::string(i == 1 ? "Sign" : "Mast") +
-                            "\": bitmap junk.png (" + folder + "/junk.png) does not decode: PNG: ";
-        const std::string& line = made.messages[size_t(i)];
-        EXPECT_EQ(line.substr(0, start.size()), start);
-        EXPECT_EQ(line.substr(line.size() - 19), "; drawn without it.") << line;
-    }
-    for (const char* name : {"Metal.png", "leaf.tga", "junk.png"})
+    // One line for a bitmap that is missing, one for a file that does not
+    // decode, each naming every material that leads to it, in the order in
+    // which the materials first name them.
+    ASSERT_EQ(made.messages.size(), 2u);
+    EXPECT_EQ(made.messages[0], "Materials \"Moss\", \"Lichen\": bitmap maps\\moss.tga not "
+                                "found (11 places tried, in the working directory, " +
+                                    folder + "); drawn without it.");
+    const std::string start = "Materials \"Sign\", \"Mast\": bitmap junk.png (" + folder +
+                              "/junk.png) does not decode: PNG: ";
+    const std::string& line = made.messages[1];
+    EXPECT_EQ(line.substr(0, start.size()), start);
+    EXPECT_EQ(line.substr(line.size() - 19), "; drawn without it.") << line;
+    for (const char* name : {"Metal.png", "leaf.tga", "junk.png", "shiny.png"})
         remove((folder + "/" + name).c_str());
     rmdir(folder.c_str());
     context.close();

@@ -746,22 +746,54 @@ def test_own_model_textures(ctx):
 
 def test_own_model_missing_bitmap(ctx):
     """A bitmap that is missing and one that does not decode: one message
-    each, naming the material and the path, and the model runs on with
-    those materials untextured."""
+    each, naming the materials, the path and, for the missing one, where it
+    was looked for; the model runs on with those materials untextured."""
     folder = ctx.folder()
     with open(os.path.join(folder, "broken.png"), "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\nnot really")
     path = write_textured_model(folder, "ship.ase", {"RobotBody": "maps\\gone.tga",
-                                                      "RobotFace": "Broken.PNG"})
+                                                      "RobotFace": "Broken.PNG",
+                                                      "RobotJoint": "maps\\gone.tga"})
     with h.Xvfb() as x:
         out, _ = own_run(ctx, x, [path], ctx.workdir(), keys=())
     out = out.decode(errors="replace").splitlines()
     check(out[0] == "Video mod nastaven", "stdout %r" % out)
     broken = os.path.join(folder, "broken.png")
-    expected = ['Material "RobotBody": bitmap maps\\gone.tga not found; drawn without it.',
+    expected = ['Materials "RobotBody", "RobotJoint": bitmap maps\\gone.tga not found (11 places '
+                'tried, in the working directory, %s); drawn without it.' % folder,
                 'Material "RobotFace": bitmap Broken.PNG (%s) does not decode: PNG: ' % broken]
     check(len(out) == 3 and out[1] == expected[0] and out[2].startswith(expected[1])
           and out[2].endswith("; drawn without it."), "messages %r, expected %r" % (out, expected))
+
+
+def test_own_model_game_textures(ctx):
+    """Bitmaps named as a game names them (a path under the game's folder
+    with a drive, a .tga name whose file was saved as .png, a name without
+    extension) are found with --textures, given twice, under the game's
+    folder; the robot looks exactly as with the same pictures beside it."""
+    beside = ctx.folder()
+    shutil.copy(os.path.join(ctx.data, "robot.bmp"), os.path.join(beside, "metal.bmp"))
+    gen_bitmaps.write_face(os.path.join(beside, "face.bmp"), "bmp")
+    # The face picture on the body, so that every camera sees it.
+    reference = write_textured_model(beside, "robot.ase", {"RobotBody": "face.bmp",
+                                                           "RobotFace": "metal.bmp"})
+    game, empty = ctx.folder(), ctx.folder()
+    robot = os.path.join(game, "Base", "Textures", "Robot")
+    os.makedirs(robot)
+    shutil.copy(os.path.join(ctx.data, "robot.bmp"), os.path.join(robot, "metal.bmp"))
+    gen_bitmaps.write_face(os.path.join(robot, "face.png"), "png")
+    named = write_textured_model(ctx.folder(), "robot.ase", {
+        "RobotBody": "//base/textures/robot/face.tga",
+        "RobotFace": "C:\\Games\\Quest\\base\\textures\\robot\\METAL"})
+    runs = {"beside": [reference], "game": ["--textures", empty, "--textures=" + game, named]}
+    shots = {}
+    with h.Xvfb() as x:
+        for label, args in runs.items():
+            out, shots[label] = own_run(ctx, x, args, ctx.workdir(), (None, "F2"), label)
+            check(out == b"Video mod nastaven\n", "%s: stdout %r" % (label, out))
+    for i, camera in enumerate(("camera 3", "camera 2")):
+        check(shots["game"][i].data == shots["beside"][i].data,
+              "%s: the robot with its bitmaps from the game's folder looks different" % camera)
 
 
 # What a model's file gives the picture: its normals, smoothing groups,
@@ -1035,12 +1067,19 @@ def test_own_model_arguments(ctx):
     status 2; a model that cannot be opened with the reader's message and
     status 1. None of them opens a window."""
     model = os.path.join(ctx.data, "robot.ase")
-    cases = [(["--help"], 0, b"Usage: robot [--up z|y] [MODEL.ase]\n", b""),
+    cases = [(["--help"], 0, b"Usage: robot [--up z|y] [--textures DIR]... [MODEL.ase]\n", b""),
              (["--fullscreen", model], 2, b"", b"robot: unknown option --fullscreen\nUsage: "),
              ([model, model], 2, b"", b"robot: one model at a time\nUsage: "),
              (["--up", "x", model], 2, b"", b"robot: --up takes z or y, not x\nUsage: "),
              ([model, "--up"], 2, b"", b"robot: --up needs an axis, z or y\nUsage: "),
              (["--up=y"], 2, b"", b"robot: --up names the up axis of a model file, and no "),
+             (["--textures", "no-such", model], 2, b"",
+              b"robot: --textures needs a folder of bitmaps; no-such does not exist\nUsage: "),
+             (["--textures=" + model, model], 2, b"",
+              b"robot: --textures needs a folder of bitmaps; %s is not a folder\n"
+              % model.encode()),
+             ([model, "--textures"], 2, b"", b"robot: --textures needs a folder\nUsage: "),
+             (["--textures", ctx.data], 2, b"", b"robot: --textures names folders for a model "),
              (["no-such.ase"], 1, b"Unable to find or open the file: no-such.ase\n", b"")]
     with h.Xvfb() as x:
         for args, status, out, err in cases:

@@ -194,31 +194,38 @@ def test_drive(ctx):
 
 
 def test_own_model(ctx):
-    """robot.exe MODEL.ase, named with backslashes and in another case, from a
-    folder without data\\: our robot at 100 times its size, whose materials
-    name a PNG face as Maps\\RobotFace.png (on disk maps\\robotface.png) and
-    C:\\3dsmax\\maps\\ROBOT.BMP (robot.bmp beside the model). No message,
-    the grass from the program's own data, and the picture the Linux program
-    draws from the same files."""
+    """robot.exe --textures Game MODEL.ase, the model named with backslashes
+    and in another case, from a folder without data\\: our robot at 100
+    times its size, whose materials name a PNG face as a game names it,
+    //base/textures/robot/RobotFace.tga (on disk
+    Game\\Base\\Textures\\Robot\\robotface.png), and C:\\3dsmax\\maps\\ROBOT.BMP
+    (robot.bmp beside the model). No message, the grass from the program's
+    own data, and the picture the Linux program draws from the same files."""
     unpacked = ctx.unpacked()
     anywhere = ctx.folder()
     models = os.path.join(anywhere, "Models")
-    os.makedirs(os.path.join(models, "maps"))
-    e.gen_bitmaps.write_face(os.path.join(models, "maps", "robotface.png"), "png")
+    game = os.path.join(anywhere, "Game", "Base", "Textures", "Robot")
+    os.makedirs(models)
+    os.makedirs(game)
+    e.gen_bitmaps.write_face(os.path.join(game, "robotface.png"), "png")
     with open(os.path.join(unpacked, "data", "robot.bmp"), "rb") as f:
         body = f.read()
     with open(os.path.join(models, "robot.bmp"), "wb") as f:
         f.write(body)
     path = e.write_textured_model(models, "ship.ase", {
-        "RobotBody": "Maps\\RobotFace.png", "RobotFace": "C:\\3dsmax\\maps\\ROBOT.BMP"})
+        "RobotBody": "//base/textures/robot/RobotFace.tga",
+        "RobotFace": "C:\\3dsmax\\maps\\ROBOT.BMP"})
     with h.Xvfb() as x:
         program = os.path.join(unpacked, "robot.exe")
-        out, shots, status, _ = run(ctx, x, anywhere, args=["models\\SHIP.ASE"], keys=(None, "F2"),
-                                    name="own-model", program=program)
+        out, shots, status, _ = run(ctx, x, anywhere,
+                                    args=["--textures", "Game", "models\\SHIP.ASE"],
+                                    keys=(None, "F2"), name="own-model", program=program)
         check(status == 0, "exit status %s after Escape" % status)
         check(e.strip_viewer_lines(out) == b"Video mod nastaven\r\n", "stdout %r" % out)
-        linux = run(ctx, x, anywhere, args=["Models/ship.ase"], keys=(None, "F2"),
-                    name="own-model", linux=True)[1] if ctx.linux else [None, None]
+        linux = [None, None]
+        if ctx.linux:
+            linux = run(ctx, x, anywhere, args=["--textures", "Game", "Models/ship.ase"],
+                        keys=(None, "F2"), name="own-model", linux=True)[1]
     camera = h.camera_for(3)
     c0, r0, c1, r1 = e.screen_box(camera, e.fitted_in_scene(e.read_model_vertices(path), "z"))
     e.check_ground_and_marker(shots[0], camera, [(c0 - 3, r0 - 3, c1 + 3, r1 + 3)],
