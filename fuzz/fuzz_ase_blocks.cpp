@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the block reader of a user's own model and checks
 // what it promises: every corner of a face that can be drawn has a finite
-// unit normal, faces choose materials the model holds, problems name the
-// file, and the arrays stay within the file's budget. On a file that both
+// unit normal, faces choose materials the model holds, a face's colour
+// corners all name colour vertices or are all -1, problems name the file, and
+// the arrays stay within the file's budget. On a file that both
 // readers read whole, the robot's reader must give the same vertices,
 // texture vertices, faces and material colours.
 
@@ -52,7 +53,8 @@ void checkModel(const AseModel& model, size_t size) {
     }
     for (const AseObject& object : model.objects) {
         bytes += object.vertices.size() * sizeof(Vec3) + object.faces.size() * sizeof(AseFace) +
-                 object.texVertices.size() * sizeof(Vec2);
+                 object.texVertices.size() * sizeof(Vec2) +
+                 object.colorVertices.size() * sizeof(Vec3);
         for (const AseFace& face : object.faces) {
             const AseMaterial* material = faceMaterial(model, object, face);
             bool inModel = !material;
@@ -60,6 +62,9 @@ void checkModel(const AseModel& model, size_t size) {
                 inModel = inModel || holds(m, material);
             if (!inModel || (material && !material->subMaterials.empty()))
                 fail("a face's material is not one of the model's");
+            const int(&c)[3] = face.colorCorner;
+            if (!coloredFace(object, face) && (c[0] != -1 || c[1] != -1 || c[2] != -1))
+                fail("colour corners that name no colour vertex");
             if (!drawableFace(object, face))
                 continue;
             for (const Vec3& n : face.normal) {

@@ -10,10 +10,15 @@ namespace block_reading {
 
 namespace {
 
-const char* const kArrayNames[4] = {"vertices", "faces", "texture vertices", "texture faces"};
-const char* const kCountKeywords[3] = {"*MESH_NUMVERTEX", "*MESH_NUMFACES", "*MESH_NUMTVERTEX"};
+const char* const kArrayNames[kArrayKinds] = {
+    "vertices", "faces", "texture vertices", "colour vertices", "texture faces", "colour faces"};
+const char* const kCountKeywords[kArrayKinds] = {"*MESH_NUMVERTEX",  "*MESH_NUMFACES",
+                                                 "*MESH_NUMTVERTEX", "*MESH_NUMCVERTEX",
+                                                 "*MESH_NUMTVFACES", "*MESH_NUMCVFACES"};
 
-// A count keyword sizes its array once.
+// A count keyword sizes its array once. The texture and colour faces fill
+// corners of the faces, so their counts size nothing and only tell how many
+// lines to expect.
 size_t readCount(Reader& r, ObjectWork& work, int array, size_t at, size_t& p) {
     std::string_view keyword = kCountKeywords[array];
     int count = 0;
@@ -28,9 +33,14 @@ size_t readCount(Reader& r, ObjectWork& work, int array, size_t at, size_t& p) {
     work.countAt[array] = at;
     // Vertices and faces are counted with what computing their corner
     // normals takes for them.
-    const uint64_t recordBytes[3] = {sizeof(Vec3) + kCornerNormalBytesPerVertex,
-                                     sizeof(AseFace) + kCornerNormalBytesPerFace, sizeof(Vec2)};
-    return believe(r, count, recordBytes[array], keyword, at);
+    const uint64_t recordBytes[kArrayKinds] = {sizeof(Vec3) + kCornerNormalBytesPerVertex,
+                                               sizeof(AseFace) + kCornerNormalBytesPerFace,
+                                               sizeof(Vec2),
+                                               sizeof(Vec3),
+                                               0,
+                                               0};
+    work.counted[array] = believe(r, count, recordBytes[array], keyword, at);
+    return work.counted[array];
 }
 
 // Reports why index names no element of the array that a line of keyword
@@ -69,14 +79,16 @@ inline bool elementExists(Reader& r, const ObjectWork& work, int array, size_t s
 }
 
 // A face whose corners name elements its object does not have is not drawn
-// (or, for texture corners, drawn untextured); said once per line, where
-// the count came before.
+// (or, for texture or colour corners, drawn without them); said once per
+// line, where the count came before.
 void reportCornersOutside(Reader& r, const ObjectWork& work, int array, size_t size,
                           const int* corners, int face, const char* what, size_t at) {
     for (int k = 0; k < 3; k++) {
         if (work.countAt[array] == SIZE_MAX || (corners[k] >= 0 && size_t(corners[k]) < size))
             continue;
-        const char* result = array == kVertices ? "not drawn" : "drawn without texture";
+        const char* result = array == kVertices      ? "not drawn"
+                             : array == kTexVertices ? "drawn without texture"
+                                                     : "drawn without vertex colours";
         if (size > 0)
             addProblem(r.log, r.object, kCornerOutside, at,
                        "face %d names %s %d outside 0..%zu, %s", face, what, corners[k], size - 1,
@@ -91,34 +103,39 @@ void reportCornersOutside(Reader& r, const ObjectWork& work, int array, size_t s
 // Keywords a list does not know are passed over.
 const auto kIgnore = [](std::string_view, size_t, size_t&) {};
 
+// "*MESH_VERTEX 3 x y z" or "*MESH_VERTCOL 3 r g b": element 3 of points,
+// the array of kind array.
 template <bool kBreakAhead>
-void readVertex(Reader& r, size_t at, size_t& p, AseObject& object, ObjectWork& work) {
+void readPoint(Reader& r, size_t at, size_t& p, std::vector<Vec3>& points, int array,
+               const char* keyword, ObjectWork& work) {
     LineScan<kBreakAhead> line(r.text, p);
     int index = 0;
     bool indexRead = line.integer(&index);
     float values[3];
     int got = line.decimals(values, 3);
     p = line.at();
-    if (!elementExists(r, work, kVertices, object.vertices.size(), indexRead, index, "*MESH_VERTEX",
-                       at))
+    if (!elementExists(r, work, array, points.size(), indexRead, index, keyword, at))
         return;
-    Vec3& vertex = object.vertices[size_t(index)];
-    float* xyz[3] = {&vertex.x, &vertex.y, &vertex.z};
+    Vec3& point = points[size_t(index)];
+    float* xyz[3] = {&point.x, &point.y, &point.z};
     for (int k = 0; k < got; k++)
         *xyz[k] = values[k];
     if (got < 3)
-        addProblem(r.log, r.object, kOperandMissing, at, "*MESH_VERTEX %d with %d of its 3 numbers",
+        addProblem(r.log, r.object, kOperandMissing, at, "%s %d with %d of its 3 numbers", keyword,
                    index, got);
-    work.stored[kVertices]++;
+    work.stored[array]++;
 }
 
-void readVertexList(Reader& r, size_t& p, AseObject& object, ObjectWork& work) {
+// *MESH_VERTEX_LIST or *MESH_CVERTLIST.
+template <size_t N>
+void readPointList(Reader& r, size_t& p, std::vector<Vec3>& points, int array,
+                   const char (&keyword)[N], std::string_view block, ObjectWork& work) {
     auto fast = [&](size_t& q) {
-        return lineOf(r, q, "*MESH_VERTEX", [&](size_t at, size_t& rest, auto ahead) {
-            readVertex<decltype(ahead)::value>(r, at, rest, object, work);
+        return lineOf(r, q, keyword, [&](size_t at, size_t& rest, auto ahead) {
+            readPoint<decltype(ahead)::value>(r, at, rest, points, array, keyword, work);
         });
     };
-    readList(r, p, "*MESH_VERTEX_LIST", fast, kIgnore);
+    readList(r, p, block, fast, kIgnore);
 }
 
 // "*MESH_SMOOTHING 1,3": a list of group numbers, perhaps empty.
@@ -262,9 +279,23 @@ void readTexVertexList(Reader& r, size_t& p, AseObject& object, ObjectWork& work
     readList(r, p, "*MESH_TVERTLIST", fast, kIgnore);
 }
 
-// "*MESH_TFACE 3 4 5 6" or "*MESH_TFACE 3: 4 5 6": face 3's texture corners.
+// The corners that a list of texture faces (*MESH_TFACE) or colour faces
+// (*MESH_CFACE) gives the faces, and the array of elements they index.
+struct CornerList {
+    int list;
+    int array;
+    int (AseFace::*corners)[3];
+    const char* element;
+};
+const CornerList kTexCorners = {kTexFaces, kTexVertices, &AseFace::texCorner, "texture vertex"};
+const CornerList kColorCorners = {kColorFaces, kColorVertices, &AseFace::colorCorner,
+                                  "colour vertex"};
+
+// "*MESH_TFACE 3 4 5 6" or "*MESH_TFACE 3: 4 5 6": face 3's texture corners;
+// the same for "*MESH_CFACE".
 template <bool kBreakAhead>
-void readTexFace(Reader& r, size_t at, size_t& p, AseObject& object, ObjectWork& work) {
+void readCornerFace(Reader& r, size_t at, size_t& p, AseObject& object, ObjectWork& work,
+                    const CornerList& kind, const char* keyword) {
     LineScan<kBreakAhead> line(r.text, p);
     int index = 0;
     bool indexRead = line.integer(&index);
@@ -274,26 +305,30 @@ void readTexFace(Reader& r, size_t at, size_t& p, AseObject& object, ObjectWork&
     while (got < 3 && line.integer(&corners[got]))
         got++;
     p = line.at();
-    if (!elementExists(r, work, kFaces, object.faces.size(), indexRead, index, "*MESH_TFACE", at))
+    if (!elementExists(r, work, kFaces, object.faces.size(), indexRead, index, keyword, at))
         return;
     if (got < 3) {
         addProblem(r.log, r.object, kOperandMissing, at,
-                   "*MESH_TFACE %d with %d of its 3 corners, line skipped", index, got);
+                   "%s %d with %d of its 3 corners, line skipped", keyword, index, got);
         return;
     }
-    std::copy(corners, corners + 3, object.faces[size_t(index)].texCorner);
-    reportCornersOutside(r, work, kTexVertices, object.texVertices.size(), corners, index,
-                         "texture vertex", at);
-    work.stored[kTexFaces]++;
+    std::copy(corners, corners + 3, object.faces[size_t(index)].*kind.corners);
+    size_t elements =
+        kind.array == kTexVertices ? object.texVertices.size() : object.colorVertices.size();
+    reportCornersOutside(r, work, kind.array, elements, corners, index, kind.element, at);
+    work.stored[kind.list]++;
 }
 
-void readTexFaceList(Reader& r, size_t& p, AseObject& object, ObjectWork& work) {
+// *MESH_TFACELIST or *MESH_CFACELIST.
+template <size_t N>
+void readCornerFaceList(Reader& r, size_t& p, AseObject& object, ObjectWork& work,
+                        const CornerList& kind, const char (&keyword)[N], std::string_view block) {
     auto fast = [&](size_t& q) {
-        return lineOf(r, q, "*MESH_TFACE", [&](size_t at, size_t& rest, auto ahead) {
-            readTexFace<decltype(ahead)::value>(r, at, rest, object, work);
+        return lineOf(r, q, keyword, [&](size_t at, size_t& rest, auto ahead) {
+            readCornerFace<decltype(ahead)::value>(r, at, rest, object, work, kind, keyword);
         });
     };
-    readList(r, p, "*MESH_TFACELIST", fast, kIgnore);
+    readList(r, p, block, fast, kIgnore);
 }
 
 // Where the normals of a *MESH_NORMALS block are going.
@@ -406,13 +441,28 @@ void placeFileNormals(AseObject& object, const ObjectWork& work) {
     }
 }
 
+// How many lines of texture or colour faces (list) the object expects: as
+// many as its count says, within its faces; without a count, one for each
+// face once it has elements (of array) for them to index.
+size_t expectedCornerFaces(const AseObject& object, const ObjectWork& work, int list,
+                           size_t elements) {
+    if (work.countAt[list] != SIZE_MAX)
+        return std::min(work.counted[list], object.faces.size());
+    return elements == 0 ? 0 : object.faces.size();
+}
+
 // Objects whose counts promise more than their lines give: one line each,
 // at the end of the object, or where the text ends inside it.
 void reportIncomplete(Reader& r, const AseObject& object, const ObjectWork& work, size_t end) {
-    size_t counts[4] = {object.vertices.size(), object.faces.size(), object.texVertices.size(),
-                        object.texVertices.empty() ? 0 : object.faces.size()};
+    size_t counts[kArrayKinds] = {
+        object.vertices.size(),
+        object.faces.size(),
+        object.texVertices.size(),
+        object.colorVertices.size(),
+        expectedCornerFaces(object, work, kTexFaces, object.texVertices.size()),
+        expectedCornerFaces(object, work, kColorFaces, object.colorVertices.size())};
     std::string missing;
-    for (int array = kVertices; array <= kTexFaces; array++) {
+    for (int array = 0; array < kArrayKinds; array++) {
         if (work.stored[array] >= (long long)counts[array])
             continue;
         missing += missing.empty() ? "" : ", ";
@@ -454,25 +504,53 @@ void readMesh(Reader& r, size_t& p, AseObject& object, ObjectWork& work) {
         } else if (is(name, "NUMTVERTEX")) {
             if ((count = readCount(r, work, kTexVertices, at, q)) != SIZE_MAX)
                 object.texVertices.assign(count, Vec2{0, 0});
+        } else if (is(name, "NUMCVERTEX")) {
+            if ((count = readCount(r, work, kColorVertices, at, q)) != SIZE_MAX)
+                object.colorVertices.assign(count, Vec3(0, 0, 0));
+        } else if (is(name, "NUMTVFACES")) {
+            readCount(r, work, kTexFaces, at, q);
+        } else if (is(name, "NUMCVFACES")) {
+            readCount(r, work, kColorFaces, at, q);
         } else if (is(name, "VERTEX_LIST")) {
-            readNested(r, q, keyword, at, [&](size_t& s) { readVertexList(r, s, object, work); });
+            readNested(r, q, keyword, at, [&](size_t& s) {
+                readPointList(r, s, object.vertices, kVertices, "*MESH_VERTEX", keyword, work);
+            });
         } else if (is(name, "FACE_LIST")) {
             readNested(r, q, keyword, at, [&](size_t& s) { readFaceList(r, s, object, work); });
         } else if (is(name, "TVERTLIST")) {
             readNested(r, q, keyword, at,
                        [&](size_t& s) { readTexVertexList(r, s, object, work); });
         } else if (is(name, "TFACELIST")) {
-            readNested(r, q, keyword, at, [&](size_t& s) { readTexFaceList(r, s, object, work); });
+            readNested(r, q, keyword, at, [&](size_t& s) {
+                readCornerFaceList(r, s, object, work, kTexCorners, "*MESH_TFACE", keyword);
+            });
+        } else if (is(name, "CVERTLIST")) {
+            readNested(r, q, keyword, at, [&](size_t& s) {
+                readPointList(r, s, object.colorVertices, kColorVertices, "*MESH_VERTCOL", keyword,
+                              work);
+            });
+        } else if (is(name, "CFACELIST")) {
+            readNested(r, q, keyword, at, [&](size_t& s) {
+                readCornerFaceList(r, s, object, work, kColorCorners, "*MESH_CFACE", keyword);
+            });
         } else if (is(name, "NORMALS")) {
             readNested(r, q, keyword, at, [&](size_t& s) { readNormals(r, s, object, work); });
         }
-        // Other mapping channels, vertex colours and the rest are skipped
-        // with their blocks.
+        // Other mapping channels and the rest are skipped with their blocks.
     });
 }
 
 void finishObject(Reader& r, AseObject& object, const ObjectWork& work, size_t end) {
     placeFileNormals(object, work);
+    // A face is coloured at all three corners or not at all: one whose
+    // colour corners do not all name colour vertices (reported on its line)
+    // keeps its material's colour.
+    if (work.stored[kColorFaces] > 0) {
+        for (AseFace& face : object.faces) {
+            if (!coloredFace(object, face))
+                std::fill(face.colorCorner, face.colorCorner + 3, -1);
+        }
+    }
     reportIncomplete(r, object, work, end);
 }
 

@@ -5,14 +5,17 @@
 #include <vector>
 
 // The *MESH block of an object: its counts and its lists of vertices, faces,
-// texture vertices, texture faces and normals.
+// texture vertices, texture faces, vertex colours, colour faces and normals.
 
 namespace block_reading {
 
 // What the reader keeps of an object besides its record.
 struct ObjectWork {
-    size_t countAt[3] = {SIZE_MAX, SIZE_MAX, SIZE_MAX};
-    long long stored[4] = {0, 0, 0, 0};
+    // Where each count keyword stood (SIZE_MAX: not yet), and the count
+    // it gave.
+    size_t countAt[kArrayKinds] = {SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX};
+    size_t counted[kArrayKinds] = {};
+    long long stored[kArrayKinds] = {};
     bool meshRead = false;
     // File normals wait in their corners, in the object's space, until the
     // object is complete. Those of faces whose corners were not read yet

@@ -47,8 +47,9 @@ struct AseFace {
     uint32_t smoothing = 0;
     // *MESH_MTLID: which sub-material of the object's material the face uses.
     int materialId = 0;
-    // *MESH_CFACE: colour vertex indices of the corners; -1 where the file
-    // gives no colour face for the face.
+    // *MESH_CFACE: colour vertex indices of the corners; all three -1 where
+    // the file gives no colour face for the face, or one that names colour
+    // vertices the object does not have.
     int colorCorner[3] = {-1, -1, -1};
     // Bit k is set when corner k's normal came from the file's *MESH_NORMALS.
     uint8_t fileNormals = 0;

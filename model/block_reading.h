@@ -41,9 +41,17 @@ enum ProblemKind {
     kProblemKinds
 };
 
-// The arrays of an object that counts size, and the texture corners of its
-// faces, which have lines of their own.
-enum ArrayKind { kVertices, kFaces, kTexVertices, kTexFaces };
+// The arrays of an object that counts size, then the texture and colour
+// corners of its faces, which have lines (and counts) of their own.
+enum ArrayKind {
+    kVertices,
+    kFaces,
+    kTexVertices,
+    kColorVertices,
+    kTexFaces,
+    kColorFaces,
+    kArrayKinds
+};
 
 // Classes of bytes for the scans below.
 struct ByteClasses {

@@ -111,9 +111,10 @@ void dumpExporterModel(const AseModel& model) {
         dumpMaterial(model.materials[i], std::to_string(i));
     for (size_t i = 0; i < model.objects.size(); i++) {
         const AseObject& o = model.objects[i];
-        std::printf("object %zu name \"%s\" material %d vertices %zu faces %zu texvertices %zu\n",
+        std::printf("object %zu name \"%s\" material %d vertices %zu faces %zu texvertices %zu "
+                    "colorvertices %zu\n",
                     i, o.name.c_str(), o.materialRef, o.vertices.size(), o.faces.size(),
-                    o.texVertices.size());
+                    o.texVertices.size(), o.colorVertices.size());
         std::printf("tm");
         for (const float(&row)[3] : o.transform)
             std::printf(" %.9g %.9g %.9g", row[0], row[1], row[2]);
@@ -123,11 +124,15 @@ void dumpExporterModel(const AseModel& model) {
                         o.vertices[j].z);
         for (size_t j = 0; j < o.texVertices.size(); j++)
             std::printf("t %zu %.9g %.9g\n", j, o.texVertices[j].u, o.texVertices[j].v);
+        for (size_t j = 0; j < o.colorVertices.size(); j++)
+            std::printf("c %zu %.9g %.9g %.9g\n", j, o.colorVertices[j].x, o.colorVertices[j].y,
+                        o.colorVertices[j].z);
         for (size_t j = 0; j < o.faces.size(); j++) {
             const AseFace& f = o.faces[j];
-            std::printf("f %zu %d %d %d %d %d %d smoothing %s mtlid %d\n", j, f.corner[0],
-                        f.corner[1], f.corner[2], f.texCorner[0], f.texCorner[1], f.texCorner[2],
-                        groupList(f.smoothing).c_str(), f.materialId);
+            std::printf("f %zu %d %d %d %d %d %d smoothing %s mtlid %d colour %d %d %d\n", j,
+                        f.corner[0], f.corner[1], f.corner[2], f.texCorner[0], f.texCorner[1],
+                        f.texCorner[2], groupList(f.smoothing).c_str(), f.materialId,
+                        f.colorCorner[0], f.colorCorner[1], f.colorCorner[2]);
             for (int k = 0; k < 3; k++)
                 std::printf("n %zu %d %s %.9g %.9g %.9g\n", j, k,
                             f.fileNormals >> k & 1 ? "file" : "smooth", f.normal[k].x,
@@ -154,7 +159,7 @@ void summarizeExporterModel(const AseModel& model, const std::vector<std::string
                 model.objects.size(), model.materials.size());
     for (size_t i = 0; i < model.objects.size(); i++) {
         const AseObject& o = model.objects[i];
-        size_t drawable = 0, fromFile = 0, flat = 0;
+        size_t drawable = 0, fromFile = 0, flat = 0, colored = 0;
         std::string ids;
         int lowId = 0, highId = 0;
         for (const AseFace& f : o.faces) {
@@ -165,6 +170,7 @@ void summarizeExporterModel(const AseModel& model, const std::vector<std::string
             lowId = std::min(lowId, f.materialId);
             highId = std::max(highId, f.materialId);
             flat += f.smoothing == 0;
+            colored += coloredFace(o, f);
             for (int k = 0; k < 3; k++)
                 fromFile += f.fileNormals >> k & 1;
         }
@@ -179,6 +185,10 @@ void summarizeExporterModel(const AseModel& model, const std::vector<std::string
         std::printf("    corner normals: %zu from the file, %zu from smoothing groups; %zu flat "
                     "faces; material ids %d to %d\n",
                     fromFile, 3 * drawable - fromFile, flat, lowId, highId);
+        if (!o.colorVertices.empty())
+            std::printf("    vertex colours: %zu colour vertices; %zu of the drawable faces "
+                        "coloured\n",
+                        o.colorVertices.size(), colored);
     }
     for (size_t i = 0; i < model.materials.size(); i++)
         summarizeMaterial(model.materials[i], "material " + std::to_string(i), 2);

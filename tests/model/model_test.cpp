@@ -1155,7 +1155,11 @@ std::string exporterFile() {
                "\t\t*MESH_NUMTVFACES 2\n\t\t*MESH_TFACELIST {\n\t\t\t*MESH_TFACE 0\t0\t1\t1\n"
                "\t\t\t*MESH_TFACE 1:\t1\t0\t1\n\t\t}\n"
                "\t\t*MESH_NORMALS {\n\t\t\t*MESH_FACENORMAL 0 0 0 1\n"
-               "\t\t\t\t*MESH_VERTEXNORMAL 0 0 0 1\n\t\t}\n",
+               "\t\t\t\t*MESH_VERTEXNORMAL 0 0 0 1\n\t\t}\n"
+               "\t\t*MESH_NUMCVERTEX 2\n\t\t*MESH_CVERTLIST {\n\t\t\t*MESH_VERTCOL 0\t1.0000\t"
+               "0.5000\t0.0000\n\t\t\t*MESH_VERTCOL 1\t0.0000\t0.2500\t1.0000\n\t\t}\n"
+               "\t\t*MESH_NUMCVFACES 2\n\t\t*MESH_CFACELIST {\n\t\t\t*MESH_CFACE 0\t0\t1\t1\n"
+               "\t\t\t*MESH_CFACE 1\t1\t1\t0\n\t\t}\n",
                "\t*MATERIAL_REF 0\n") +
            objectText({{5, 5, 5}, {6, 5, 5}, {5, 6, 5}}, {{{0, 1, 2}, ""}});
 }
@@ -1191,6 +1195,17 @@ TEST(AseBlocksBadInput, SkippedWithFileAndLine) {
           "own.ase:11: face 1 names texture vertex -4 outside 0..0, drawn without texture",
           "own.ase:14: object 0 has only 0 of its 3 vertices, 0 of its 1 texture vertices, 1 of "
           "its 2 texture faces; the rest are left empty"}},
+        // Vertex colours: read as texture vertices and faces are.
+        {"*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 3\n*MESH_NUMFACES 2\n*MESH_NUMCVERTEX 2\n"
+         "*MESH_CVERTLIST {\n*MESH_VERTCOL 0 1 0.5 0\n*MESH_VERTCOL 2 1 1 1\n*MESH_VERTCOL 1 "
+         "0.25\n}\n*MESH_NUMCVFACES 2\n*MESH_CFACELIST {\n*MESH_CFACE 0 0 1 7\n*MESH_CFACE 1: 1 "
+         "0\n}\n}\n}\n",
+         {"own.ase:8: *MESH_VERTCOL index 2 outside 0..1, line skipped",
+          "own.ase:9: *MESH_VERTCOL 1 with 1 of its 3 numbers",
+          "own.ase:13: face 0 names colour vertex 7 outside 0..1, drawn without vertex colours",
+          "own.ase:14: *MESH_CFACE 1 with 2 of its 3 corners, line skipped",
+          "own.ase:17: object 0 has only 0 of its 3 vertices, 0 of its 2 faces, 1 of its 2 "
+          "colour faces; the rest are left empty"}},
         // Counts a tiny file cannot hold.
         {"*MATERIAL_LIST {\n*MATERIAL_COUNT 2000000000\n*MATERIAL 3 {\n}\n}\n*GEOMOBJECT {\n"
          "*MESH {\n*MESH_NUMVERTEX 2000000000\n*MESH_NUMFACES -5\n*MESH_NUMTVERTEX 99999999999\n"
@@ -1233,9 +1248,16 @@ TEST(AseBlocksBadInput, SkippedWithFileAndLine) {
     Blocks first = readBlocks(cases[0].text);
     ASSERT_EQ(first.model.objects.size(), 1u);
     EXPECT_EQ(Floats({first.object().vertices[1].x, first.object().vertices[1].z}), Floats({1, 0}));
-    Blocks texts = readBlocks(cases[3].text);
+    Blocks colors = readBlocks(cases[2].text);
+    const AseObject& colored = colors.object();
+    EXPECT_EQ(Floats({colored.colorVertices[0].y, colored.colorVertices[1].x}),
+              Floats({0.5f, 0.25f}));
+    // A colour face that names a colour vertex the object lacks colours none.
+    EXPECT_EQ(Ints(colored.faces[0].colorCorner, colored.faces[0].colorCorner + 3),
+              Ints({-1, -1, -1}));
+    Blocks texts = readBlocks(cases[4].text);
     EXPECT_EQ(texts.object().name, "open");
-    Blocks nested = readBlocks(cases[4].text);
+    Blocks nested = readBlocks(cases[5].text);
     const AseMaterial* m = &nested.model.materials.at(0);
     int depth = 0;
     for (; !m->subMaterials.empty(); m = &m->subMaterials[0])
@@ -1273,6 +1295,13 @@ TEST(AseBlocksBadInput, CutOffCopiesKeepWhatTheyHold) {
                 ASSERT_LT(size_t(index), got.faces.size()) << cut;
                 EXPECT_EQ(got.faces[size_t(index)].corner[2], want.faces[size_t(index)].corner[2]);
                 EXPECT_EQ(got.faces[size_t(index)].smoothing, want.faces[size_t(index)].smoothing);
+            } else if (file.compare(word, 14, "*MESH_VERTCOL ") == 0) {
+                int index = std::atoi(file.c_str() + word + 14);
+                ASSERT_LT(size_t(index), got.colorVertices.size()) << cut;
+                EXPECT_EQ(got.colorVertices[size_t(index)].z, want.colorVertices[size_t(index)].z);
+            } else if (file.compare(word, 12, "*MESH_CFACE ") == 0) {
+                int index = std::atoi(file.c_str() + word + 12);
+                EXPECT_TRUE(coloredFace(got, got.faces.at(size_t(index)))) << cut;
             }
         }
         int ends = 0;
@@ -1441,12 +1470,15 @@ TEST(AseBlocks, InspectorShowsWhatTheBlockReaderReads) {
           std::string("    corner normals: 1 from the file, 5 from smoothing groups; 0 flat "
                       "faces; material ids 0 to 1"),
           std::string("  material 0 \"Skin\": diffuse 0.5 0.25 1, specular 0 0 0, bitmap "
-                      "\"maps\\skin.png\", tiling 2 x 0.5")})
+                      "\"maps\\skin.png\", tiling 2 x 0.5"),
+          std::string("    vertex colours: 2 colour vertices; 2 of the drawable faces coloured")})
         EXPECT_NE(output.find(line), std::string::npos) << line << "\nin:\n" << output;
     output = inspect("--exporter --dump " + path, &status);
     EXPECT_EQ(status, 0);
-    for (const std::string& line : {std::string("f 1 1 3 2 1 0 1 smoothing 1 mtlid 1\n"),
-                                    std::string("n 0 0 file 0 0 1\n"), std::string("v 3 1 1 0\n")})
+    for (const std::string& line :
+         {std::string("f 1 1 3 2 1 0 1 smoothing 1 mtlid 1 colour 1 1 0\n"),
+          std::string("n 0 0 file 0 0 1\n"), std::string("v 3 1 1 0\n"),
+          std::string("c 1 0 0.25 1\n")})
         EXPECT_NE(output.find(line), std::string::npos) << line << "\nin:\n" << output;
     std::remove(path.c_str());
     inspect("--exporter /no/such/file", &status);
