@@ -68,9 +68,16 @@ bool load_own_model(const RunOptions& options, AseModel* model) {
     std::vector<std::string> problems;
     // The reader also completes the corner normals that the file does not
     // give.
-    if (!loadAseBlocks(options.model_path, model, &problems)) {
+    switch (loadAseBlocks(options.model_path, model, &problems)) {
+    case AseLoad::cannotOpen:
         printf("Unable to find or open the file: %s", options.model_path);
         return false;
+    case AseLoad::notAseModel:
+        // "MODEL is not an ASE model: ...", its line ended by the caller.
+        printf("%s", problems.front().c_str());
+        return false;
+    case AseLoad::read:
+        break;
     }
     for (const std::string& line : problems)
         printf("%s\n", line.c_str());

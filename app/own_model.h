@@ -12,7 +12,8 @@
 // normals (the file's problems are printed one per line), gives objects
 // without a material a plain one, and fits it into the robot's place. Runs
 // before the window opens. False when the file cannot be opened ("Unable to
-// find or open the file: PATH" is printed, without a line end); a model
+// find or open the file: PATH" is printed, without a line end) or is no ASE
+// model ("PATH is not an ASE model: ...", the same way); a model
 // without triangles is reported and left empty, and the scene runs without
 // it.
 bool load_own_model(const RunOptions& options, AseModel* model);
