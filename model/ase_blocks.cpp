@@ -308,7 +308,8 @@ AseLoad loadAseBlocks(const char* path, AseModel* model, std::vector<std::string
     if (!path || !model)
         return AseLoad::cannotOpen;
     MappedFile file;
-    if (!mapFile(path, &file))
+    // The reader goes through the whole text once.
+    if (!readWholeFile(path, &file))
         return AseLoad::cannotOpen;
     bool read =
         readAseBlocks(reinterpret_cast<const char*>(file.data), file.size, path, model, problems);

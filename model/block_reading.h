@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ase_model.h"
+#include "file_access.h"
 #include "problem_log.h"
 #include "text_scan.h"
 
@@ -289,6 +290,21 @@ void readTriple(Reader& r, size_t& p, size_t at, std::string_view keyword, float
 // Believes a count when the memory its records need fits in what is left of
 // the file's budget; otherwise reports it and takes 0.
 size_t believe(Reader& r, int count, uint64_t recordBytes, std::string_view what, size_t at);
+
+// Room for count records of an array that a count sizes. A large array's
+// memory is asked for in whole large pages, which the system then places on
+// their boundaries, and marked for them before anything touches it.
+template <typename T> void reserveRecords(std::vector<T>& array, size_t count) {
+    size_t bytes = count * sizeof(T);
+    if (bytes < kLargePageBytes / 2) {
+        array.reserve(count);
+        return;
+    }
+    // The allocator adds a few bytes of its own before it asks the system.
+    size_t whole = (bytes + 64 + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
+    array.reserve((whole - 64) / sizeof(T));
+    preferLargePages(array.data(), array.capacity() * sizeof(T));
+}
 
 // White space, line breaks included.
 inline size_t skipSpace(const Text& text, size_t p) {
