@@ -180,7 +180,9 @@ bool readWholeFile(const char* path, MappedFile* file) {
         close(fd);
         return false;
     }
-    preferLargePages(memory, owned);
+#ifdef MADV_HUGEPAGE
+    madvise(memory, owned, MADV_HUGEPAGE);
+#endif
     unsigned char* bytes = static_cast<unsigned char*>(memory);
     size_t got = 0;
     bool failed = false;
