@@ -122,15 +122,21 @@ std::string programPath() {
 
 namespace {
 
-// Opens a regular file for reading; -1 when it cannot be opened or is not one.
-int openRegular(const char* path, size_t* size) {
+constexpr int kEmptyFile = -2;
+
+// Opens a regular file for reading, after emptying *file: its descriptor, or
+// kEmptyFile (nothing left open) for an empty one, -1 when it cannot be
+// opened or is not a regular file.
+int openRegular(const char* path, MappedFile* file, size_t* size) {
+    *file = MappedFile();
     int fd = open(hostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (!regular || info.st_size == 0) {
         close(fd);
-        return -1;
+        return regular ? kEmptyFile : -1;
     }
     *size = size_t(info.st_size);
     return fd;
@@ -139,15 +145,10 @@ int openRegular(const char* path, size_t* size) {
 } // namespace
 
 bool mapFile(const char* path, MappedFile* file) {
-    *file = MappedFile();
     size_t size = 0;
-    int fd = openRegular(path, &size);
+    int fd = openRegular(path, file, &size);
     if (fd < 0)
-        return false;
-    if (size == 0) {
-        close(fd);
-        return true;
-    }
+        return fd == kEmptyFile;
     // The mapping stays valid after the descriptor is closed.
     void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     close(fd);
@@ -164,15 +165,10 @@ bool mapFile(const char* path, MappedFile* file) {
 }
 
 bool readWholeFile(const char* path, MappedFile* file) {
-    *file = MappedFile();
     size_t size = 0;
-    int fd = openRegular(path, &size);
+    int fd = openRegular(path, file, &size);
     if (fd < 0)
-        return false;
-    if (size == 0) {
-        close(fd);
-        return true;
-    }
+        return fd == kEmptyFile;
     // Whole large pages, which the system then places on their boundaries.
     size_t owned = (size + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
     void* memory = mmap(nullptr, owned, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
