@@ -147,8 +147,17 @@ OwnModelRead read_own_model(const RunOptions& options, AseModel* model) {
     std::vector<std::string> problems;
     // The reader also completes the corner normals that the file does not
     // give.
-    if (!loadAseBlocks(options.model_path, &fresh, &problems))
+    switch (loadAseBlocks(options.model_path, &fresh, &problems)) {
+    case AseLoad::cannotOpen:
         return read;
+    case AseLoad::notAseModel:
+        // "MODEL is not an ASE model: ...", the reader's one line.
+        read.outcome = OwnModelRead::Outcome::not_ase_model;
+        read.refusal = problems.front();
+        return read;
+    case AseLoad::read:
+        break;
+    }
     for (const std::string& line : problems)
         printf("%s\n", line.c_str());
     read.materials = int(fresh.materials.size());
@@ -169,9 +178,16 @@ OwnModelRead read_own_model(const RunOptions& options, AseModel* model) {
 
 bool load_own_model(const RunOptions& options, AseModel* model, OwnModelRead* read) {
     *read = read_own_model(options, model);
-    if (read->outcome == OwnModelRead::Outcome::cannot_open) {
+    switch (read->outcome) {
+    case OwnModelRead::Outcome::cannot_open:
         printf("Unable to find or open the file: %s", options.model_path);
         return false;
+    case OwnModelRead::Outcome::not_ase_model:
+        // Its line is ended by the caller, as the one above.
+        printf("%s", read->refusal.c_str());
+        return false;
+    default:
+        break;
     }
     if (read->outcome == OwnModelRead::Outcome::no_triangles)
         printf("%s: no triangles to show; the scene runs without a model.\n", options.model_path);
@@ -229,9 +245,14 @@ bool reload_own_model(const RunOptions& options, ShownModel* shown) {
     AseModel fresh;
     OwnModelRead read = read_own_model(options, &fresh);
     if (read.outcome != OwnModelRead::Outcome::shown) {
-        printf("%s: %s; the model shown so far stays.\n", options.model_path,
-               read.outcome == OwnModelRead::Outcome::cannot_open ? "cannot be opened"
-                                                                  : "no triangles to show");
+        std::string why = options.model_path;
+        if (read.outcome == OwnModelRead::Outcome::cannot_open)
+            why += ": cannot be opened";
+        else if (read.outcome == OwnModelRead::Outcome::no_triangles)
+            why += ": no triangles to show";
+        else
+            why = read.refusal;
+        printf("%s; the model shown so far stays.\n", why.c_str());
         return false;
     }
     delete_model_textures(shown->model);

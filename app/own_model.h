@@ -10,8 +10,11 @@
 
 // What one read of the model's file gave.
 struct OwnModelRead {
-    enum class Outcome { shown, cannot_open, no_triangles };
+    enum class Outcome { shown, cannot_open, not_ase_model, no_triangles };
     Outcome outcome = Outcome::cannot_open;
+    // For not_ase_model: "MODEL is not an ASE model: " and what it begins
+    // with.
+    std::string refusal;
     // How the model was fitted into the robot's place.
     ModelFit fit;
     // The materials of the file's own list (sub-materials not counted apart).
@@ -30,8 +33,9 @@ OwnModelRead read_own_model(const RunOptions& options, AseModel* model);
 
 // The read at start, before the window opens. False when the file cannot be
 // opened ("Unable to find or open the file: PATH" is printed, without a line
-// end); a model without triangles is reported and left empty, and the scene
-// runs without it.
+// end) or is no ASE model ("PATH is not an ASE model: ...", the same way); a
+// model without triangles is reported and left empty, and the scene runs
+// without it.
 bool load_own_model(const RunOptions& options, AseModel* model, OwnModelRead* read);
 
 // What make_model_textures did.

@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <dirent.h>
@@ -110,11 +111,17 @@ bool mapFile(const char* path, MappedFile* file) {
     return true;
 }
 
+bool readWholeFile(const char* path, MappedFile* file) {
+    return mapFile(path, file);
+}
+
 void unmapFile(MappedFile* file) {
     if (file->data)
         UnmapViewOfFile(file->data);
     *file = MappedFile();
 }
+
+void preferLargePages(void*, size_t) {}
 
 std::string programPath() {
     char path[MAX_PATH];
@@ -191,21 +198,35 @@ bool fileIdentity(const std::string& path, FileIdentity* identity) {
 
 #else
 
-bool mapFile(const char* path, MappedFile* file) {
+namespace {
+
+constexpr int kEmptyFile = -2;
+
+// Opens a regular file for reading, after emptying *file: its descriptor, or
+// kEmptyFile (nothing left open) for an empty one, -1 when it cannot be
+// opened or is not a regular file.
+int openRegular(const char* path, MappedFile* file, size_t* size) {
     *file = MappedFile();
     int fd = open(hostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return -1;
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (!regular || info.st_size == 0) {
         close(fd);
-        return false;
+        return regular ? kEmptyFile : -1;
     }
-    size_t size = size_t(info.st_size);
-    if (size == 0) {
-        close(fd);
-        return true;
-    }
+    *size = size_t(info.st_size);
+    return fd;
+}
+
+} // namespace
+
+bool mapFile(const char* path, MappedFile* file) {
+    size_t size = 0;
+    int fd = openRegular(path, file, &size);
+    if (fd < 0)
+        return fd == kEmptyFile;
     // The mapping stays valid after the descriptor is closed.
     void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     close(fd);
@@ -221,10 +242,70 @@ bool mapFile(const char* path, MappedFile* file) {
     return true;
 }
 
+bool readWholeFile(const char* path, MappedFile* file) {
+    size_t size = 0;
+    int fd = openRegular(path, file, &size);
+    if (fd < 0)
+        return fd == kEmptyFile;
+    // Whole large pages, which the system then places on their boundaries.
+    size_t owned = (size + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
+    void* memory = mmap(nullptr, owned, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) {
+        close(fd);
+        return false;
+    }
+#ifdef MADV_HUGEPAGE
+    madvise(memory, owned, MADV_HUGEPAGE);
+#endif
+    unsigned char* bytes = static_cast<unsigned char*>(memory);
+    size_t got = 0;
+    bool failed = false;
+    while (got < size) {
+        ssize_t n = read(fd, bytes + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        failed = n < 0;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    close(fd);
+    // Nothing read: an empty file by now, or one that cannot be read.
+    if (got == 0) {
+        munmap(memory, owned);
+        return !failed;
+    }
+    file->data = bytes;
+    file->size = got;
+    file->owned = owned;
+    return true;
+}
+
 void unmapFile(MappedFile* file) {
     if (file->data)
-        munmap(const_cast<unsigned char*>(file->data), file->size);
+        munmap(const_cast<unsigned char*>(file->data), file->owned ? file->owned : file->size);
     *file = MappedFile();
+}
+
+void preferLargePages(void* data, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    // The advice goes to whole small pages; a large page is used where one
+    // fits in the memory so marked.
+    uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    uintptr_t begin = uintptr_t(data) & ~(page - 1);
+    uintptr_t end = (uintptr_t(data) + bytes + page - 1) & ~(page - 1);
+    if (bytes < kLargePageBytes / 2)
+        return;
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    // Where the allocator has already written its own bytes, a small page is
+    // in place and no large one would come at the first touch: such parts
+    // are made large pages now (since Linux 6.1; older ones refuse).
+    const int kCollapse = 25; // MADV_COLLAPSE
+    madvise(reinterpret_cast<void*>(begin), end - begin, kCollapse);
+#else
+    (void)data;
+    (void)bytes;
+#endif
 }
 
 std::string programPath() {

@@ -5,6 +5,8 @@
 #include "corner_normals.h"
 #include "file_access.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -40,8 +42,7 @@ MapRead readMap(Reader& r, size_t& p, std::string_view block) {
                 addProblem(r.log, r.object, kOperandMissing, at, "%.*s without its number",
                            int(keyword.size()), keyword.data());
         } else if (startsWith(keyword, "*MAP_")) {
-            size_t brace = r.text.skipBlanks(q);
-            if (brace < r.text.size && r.text.data[brace] == '{')
+            if (blockBrace(r.text, q) != SIZE_MAX)
                 readNested(r, q, keyword, at, [&](size_t& s) {
                     MapRead inner = readMap(r, s, keyword);
                     if (nested.bitmap.empty())
@@ -98,6 +99,7 @@ void readMaterial(Reader& r, size_t& p, AseMaterial& material, std::string_view 
 }
 
 void readMaterialList(Reader& r, size_t& p) {
+    r.listDepth = r.depth;
     long long next = 0;
     std::vector<AseMaterial>& materials = r.model->materials;
     readBlock(r, p, "*MATERIAL_LIST", [&](std::string_view keyword, size_t at, size_t& q) {
@@ -139,6 +141,7 @@ void readMaterialList(Reader& r, size_t& p) {
         readNested(r, q, keyword, at,
                    [&](size_t& s) { readMaterial(r, s, materials[size_t(slot)], keyword); });
     });
+    r.listDepth = 0;
 }
 
 void readNodeTransform(Reader& r, size_t& p, AseObject& object) {
@@ -154,7 +157,9 @@ void readGeomObject(Reader& r, size_t& p) {
     objects.emplace_back();
     AseObject& object = objects.back();
     r.object = int(objects.size() - 1);
+    r.objectDepth = r.depth;
     ObjectWork work;
+    bool materialRefRead = false;
     readBlock(r, p, "*GEOMOBJECT", [&](std::string_view keyword, size_t at, size_t& q) {
         if (is(keyword, "*NODE_NAME")) {
             object.name = readText(r, q, at);
@@ -172,15 +177,20 @@ void readGeomObject(Reader& r, size_t& p) {
         } else if (is(keyword, "*MATERIAL_REF")) {
             // Cut toward zero, as the robot's reader does.
             float value;
-            if (floatOnLine(r.text, q, &value) && value >= -2147483648.0f && value < 2147483648.0f)
+            if (floatOnLine(r.text, q, &value) && value >= -2147483648.0f &&
+                value < 2147483648.0f) {
                 object.materialRef = int(value);
-            else
+                materialRefRead = true;
+            } else
                 addProblem(r.log, r.object, kOperandMissing, at,
                            "*MATERIAL_REF without a material number, ignored");
         }
     });
     finishObject(r, object, work, p > 0 ? p - 1 : 0);
+    if (!materialRefRead)
+        r.withoutMaterialRef.push_back(size_t(r.object));
     r.object = -1;
+    r.objectDepth = 0;
 }
 
 void readGroup(Reader& r, size_t& p) {
@@ -210,6 +220,12 @@ void readFile(Reader& r) {
         addProblem(r.log, -1, kIncomplete, r.text.size,
                    "the text ends inside %.*s; the blocks left open are closed there",
                    int(r.endedIn.size()), r.endedIn.data());
+    // An object that names no material takes the first, as the game engines
+    // and level editors that load these files give it.
+    if (!r.model->materials.empty()) {
+        for (size_t object : r.withoutMaterialRef)
+            r.model->objects[object].materialRef = 0;
+    }
 }
 
 } // namespace
@@ -218,6 +234,49 @@ void readFile(Reader& r) {
 
 using namespace block_reading;
 
+namespace {
+
+// Why text is no ASE model, or "" when it begins with a '*' keyword as every
+// ASE file does (after white space). Binary data is told by control
+// characters; a sprite editor's file of the same extension by its magic
+// number after the file's size.
+std::string notAseModel(const Text& text) {
+    size_t p = skipSpace(text, 0);
+    if (p < text.size && text.data[p] == '*')
+        return "";
+    if (text.size == 0)
+        return "it is empty";
+    if (p == text.size)
+        return "it holds only white space";
+    size_t end = std::min(text.size, p + 48);
+    bool binary = false;
+    for (size_t q = p; q < end && !binary; q++)
+        binary = (text.data[q] < ' ' && !isBlank(text.data[q])) || text.data[q] == 0x7F;
+    char shown[160];
+    if (binary) {
+        int n = std::snprintf(shown, sizeof shown, "it starts with binary data (");
+        for (size_t q = 0; q < std::min<size_t>(text.size, 8); q++)
+            n += std::snprintf(shown + n, sizeof shown - size_t(n), "%s%02x", q ? " " : "",
+                               text.data[q]);
+        std::snprintf(shown + n, sizeof shown - size_t(n), "%s)",
+                      text.size >= 6 && text.data[4] == 0xE0 && text.data[5] == 0xA5
+                          ? "; a sprite editor's file, magic 0xA5E0"
+                      : text.size > 8 ? " ..."
+                                      : "");
+        return shown;
+    }
+    // Text: its first line, up to 40 bytes, as it stands.
+    size_t lineEnd = p;
+    while (lineEnd < text.size && lineEnd < p + 40 && text.data[lineEnd] != '\n' &&
+           text.data[lineEnd] != '\r')
+        lineEnd++;
+    std::string line(reinterpret_cast<const char*>(text.data) + p, lineEnd - p);
+    bool cut = lineEnd < text.size && text.data[lineEnd] != '\n' && text.data[lineEnd] != '\r';
+    return "it starts with \"" + line + (cut ? "...\"" : "\"") + ", not with a '*' keyword";
+}
+
+} // namespace
+
 bool readAseBlocks(const char* data, size_t size, const char* name, AseModel* model,
                    std::vector<std::string>* problems) {
     if (!model || (!data && size > 0))
@@ -225,13 +284,19 @@ bool readAseBlocks(const char* data, size_t size, const char* name, AseModel* mo
     Reader r;
     std::string converted;
     r.text = modelText(reinterpret_cast<const unsigned char*>(data), size, &converted);
+    *model = AseModel();
+    std::string refused = notAseModel(r.text);
+    if (!refused.empty()) {
+        if (problems)
+            *problems = {std::string(name ? name : "") + " is not an ASE model: " + refused};
+        return false;
+    }
     r.budget = allocationBudget(r.text.size);
     for (size_t end = r.text.size; end > 0 && r.breakAheadBefore == 0; end--) {
         if (r.text.data[end - 1] == '\n')
             r.breakAheadBefore = end;
     }
     r.model = model;
-    *model = AseModel();
     readFile(r);
     computeCornerNormals(*model);
     if (problems)
@@ -239,13 +304,15 @@ bool readAseBlocks(const char* data, size_t size, const char* name, AseModel* mo
     return true;
 }
 
-bool loadAseBlocks(const char* path, AseModel* model, std::vector<std::string>* problems) {
+AseLoad loadAseBlocks(const char* path, AseModel* model, std::vector<std::string>* problems) {
     if (!path || !model)
-        return false;
+        return AseLoad::cannotOpen;
     MappedFile file;
-    if (!mapFile(path, &file))
-        return false;
-    readAseBlocks(reinterpret_cast<const char*>(file.data), file.size, path, model, problems);
+    // The reader goes through the whole text once.
+    if (!readWholeFile(path, &file))
+        return AseLoad::cannotOpen;
+    bool read =
+        readAseBlocks(reinterpret_cast<const char*>(file.data), file.size, path, model, problems);
     unmapFile(&file);
-    return true;
+    return read ? AseLoad::read : AseLoad::notAseModel;
 }

@@ -16,11 +16,23 @@
 // Reads the text in data (size bytes; name is used in the problem lines) into
 // *model, which is replaced, and completes every corner's normal
 // (computeCornerNormals). *problems, when given, is replaced by the problems
-// found. False only when model is null or data is null with a size.
+// found. A text that does not begin (after a byte order mark and white space)
+// with a '*' keyword is no ASE model: it is not read, *model is left empty,
+// and the one problem line is "NAME is not an ASE model: " and what the text
+// begins with. False then, and when model is null or data is null with a
+// size.
 bool readAseBlocks(const char* data, size_t size, const char* name, AseModel* model,
                    std::vector<std::string>* problems);
 
+enum class AseLoad {
+    read,
+    // The file cannot be opened (*model and *problems untouched); the caller
+    // says so.
+    cannotOpen,
+    // The file is no ASE model; the one problem line says what it is.
+    notAseModel,
+};
+
 // The same for the file at path (backslashes are directory separators),
-// named in the problem lines as given. False, with *model and *problems
-// untouched, when the file cannot be opened; the caller says so.
-bool loadAseBlocks(const char* path, AseModel* model, std::vector<std::string>* problems);
+// named in the problem lines as given.
+AseLoad loadAseBlocks(const char* path, AseModel* model, std::vector<std::string>* problems);

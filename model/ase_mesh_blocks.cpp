@@ -403,19 +403,29 @@ void readNormals(Reader& r, size_t& p, AseObject& object, ObjectWork& work) {
     readList(r, p, "*MESH_NORMALS", fast, kIgnore);
 }
 
-// A file normal turned out of the object's space by its
-// transform's rows and made a unit vector; false when that gives no direction.
-bool turnNormal(const float (&rows)[4][3], Vec3 n, Vec3* turned) {
-    double v[3];
-    for (int k = 0; k < 3; k++)
-        v[k] = double(n.x) * rows[0][k] + double(n.y) * rows[1][k] + double(n.z) * rows[2][k];
-    double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    if (!(length > 0) || !std::isfinite(length))
-        return false;
-    double scale = 1 / length;
-    *turned = Vec3(float(v[0] * scale), float(v[1] * scale), float(v[2] * scale));
-    return true;
-}
+// An object's transform rows as its file normals are turned by them.
+struct NormalTurn {
+    double rows[3][3];
+    explicit NormalTurn(const float (&transform)[4][3]) {
+        for (int i = 0; i < 3; i++) {
+            for (int k = 0; k < 3; k++)
+                rows[i][k] = transform[i][k];
+        }
+    }
+    // The normal n turned out of the object's space and made a unit vector;
+    // false when that gives no direction.
+    bool apply(Vec3& n) const {
+        double x = double(n.x) * rows[0][0] + double(n.y) * rows[1][0] + double(n.z) * rows[2][0];
+        double y = double(n.x) * rows[0][1] + double(n.y) * rows[1][1] + double(n.z) * rows[2][1];
+        double z = double(n.x) * rows[0][2] + double(n.y) * rows[1][2] + double(n.z) * rows[2][2];
+        double length = std::sqrt(x * x + y * y + z * z);
+        if (!(length > 0) || !std::isfinite(length))
+            return false;
+        double scale = 1 / length;
+        n = Vec3(float(x * scale), float(y * scale), float(z * scale));
+        return true;
+    }
+};
 
 // Gives the corners the file normals that waited for their faces, and turns
 // every file normal into the file's world space. A normal that then has no
@@ -430,10 +440,11 @@ void placeFileNormals(AseObject& object, const ObjectWork& work) {
             }
         }
     }
+    const NormalTurn turn(object.transform);
     for (AseFace& face : object.faces) {
-        for (int k = 0; face.fileNormals != 0 && k < 3; k++) {
-            if (face.fileNormals >> k & 1 &&
-                !turnNormal(object.transform, face.normal[k], &face.normal[k])) {
+        uint8_t given = face.fileNormals;
+        for (int k = 0; given != 0 && k < 3; k++) {
+            if ((given >> k & 1) && !turn.apply(face.normal[k])) {
                 face.fileNormals &= uint8_t(~(1 << k));
                 face.normal[k] = Vec3(0, 0, 1);
             }
@@ -496,11 +507,15 @@ void readMesh(Reader& r, size_t& p, AseObject& object, ObjectWork& work) {
         std::string_view name = keyword.substr(6);
         size_t count;
         if (is(name, "NUMVERTEX")) {
-            if ((count = readCount(r, work, kVertices, at, q)) != SIZE_MAX)
+            if ((count = readCount(r, work, kVertices, at, q)) != SIZE_MAX) {
+                reserveRecords(object.vertices, count);
                 object.vertices.assign(count, Vec3(0, 0, 0));
+            }
         } else if (is(name, "NUMFACES")) {
-            if ((count = readCount(r, work, kFaces, at, q)) != SIZE_MAX)
+            if ((count = readCount(r, work, kFaces, at, q)) != SIZE_MAX) {
+                reserveRecords(object.faces, count);
                 object.faces.assign(count, AseFace());
+            }
         } else if (is(name, "NUMTVERTEX")) {
             if ((count = readCount(r, work, kTexVertices, at, q)) != SIZE_MAX)
                 object.texVertices.assign(count, Vec2{0, 0});

@@ -75,7 +75,8 @@ struct AseObject {
     std::vector<Vec3> colorVertices;
     // One per *MESH_NUMFACES.
     std::vector<AseFace> faces;
-    // *MATERIAL_REF: index into the model's materials; -1 when not given.
+    // *MATERIAL_REF: index into the model's materials. Without one, 0 when
+    // the model has materials (as game engines take it), else -1.
     int materialRef = -1;
 };
 

@@ -31,8 +31,42 @@ int floatsOnLine(const Text& text, size_t& p, float* values, int count) {
     return read;
 }
 
+namespace {
+
+bool startsLine(const Text& text, size_t at) {
+    while (at > 0 && kBytes.inlineBlank[text.data[at - 1]])
+        at--;
+    return at == 0 || text.data[at - 1] == '\n';
+}
+
+} // namespace
+
+bool closesOpenBlocks(Reader& r, std::string_view keyword, size_t at) {
+    int closeTo = -1;
+    const char* inside = "";
+    if (r.objectDepth > 0 && is(keyword, "*GEOMOBJECT")) {
+        closeTo = r.objectDepth - 1;
+        inside = "*GEOMOBJECT";
+    } else if (r.listDepth > 0 && (is(keyword, "*GEOMOBJECT") || is(keyword, "*HELPEROBJECT") ||
+                                   is(keyword, "*SHAPEOBJECT") || is(keyword, "*CAMERAOBJECT") ||
+                                   is(keyword, "*LIGHTOBJECT") || is(keyword, "*GROUP"))) {
+        closeTo = r.listDepth - 1;
+        inside = "*MATERIAL_LIST";
+    }
+    if (closeTo < 0 || !startsLine(r.text, at))
+        return false;
+    r.closeTo = closeTo;
+    addProblem(r.log, -1, kUnclosed, at,
+               "%.*s begins inside %s, whose '}' is missing; the blocks left open are closed "
+               "before it",
+               int(keyword.size()), keyword.data(), inside);
+    return true;
+}
+
 void skipBlock(Reader& r, size_t& p, std::string_view block) {
     const Text& text = r.text;
+    // Inside a material list or an object, a line may begin what closes them.
+    bool watch = r.listDepth > 0 || r.objectDepth > 0;
     size_t open = 1;
     while (p < text.size) {
         unsigned char c = text.data[p];
@@ -45,17 +79,40 @@ void skipBlock(Reader& r, size_t& p, std::string_view block) {
             open++;
         } else if (c == '}' && --open == 0) {
             return;
+        } else if (c == '\n' && watch) {
+            size_t at = skipInline(text, p);
+            if (at < text.size && text.data[at] == '*') {
+                size_t end = wordEnd(text, at + 1);
+                if (closesOpenBlocks(r, textAt(r, at, end), at)) {
+                    p = at;
+                    return;
+                }
+            }
         }
     }
     textEnded(r, block);
 }
 
 void skipNested(Reader& r, size_t& p, std::string_view keyword) {
-    size_t q = r.text.skipBlanks(p);
-    if (q < r.text.size && r.text.data[q] == '{') {
+    size_t q = blockBrace(r.text, p);
+    if (q != SIZE_MAX) {
         p = q + 1;
         skipBlock(r, p, keyword);
     }
+}
+
+size_t blockBrace(const Text& text, size_t p) {
+    size_t q = text.skipBlanks(p);
+    if (q < text.size && text.data[q] == '{')
+        return q;
+    if (p >= text.size)
+        return SIZE_MAX;
+    const void* lineBreak = std::memchr(text.data + p, '\n', text.size - p);
+    size_t end =
+        lineBreak ? size_t(static_cast<const unsigned char*>(lineBreak) - text.data) : text.size;
+    while (end > p && isBlank(text.data[end - 1]))
+        end--;
+    return end > p && text.data[end - 1] == '{' ? end - 1 : SIZE_MAX;
 }
 
 std::string readText(Reader& r, size_t& p, size_t at) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ase_model.h"
+#include "file_access.h"
 #include "problem_log.h"
 #include "text_scan.h"
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 // The mechanics of reading a model text by blocks: a block is
 // "*KEYWORD ... { ... }", and the functions that read the blocks a reader
@@ -38,6 +40,7 @@ enum ProblemKind {
     kNormalOrder,
     kSubMaterials,
     kIncomplete,
+    kUnclosed,
     kProblemKinds
 };
 
@@ -232,6 +235,15 @@ struct Reader {
     // The object being read, for the problem log; -1 outside objects.
     int object = -1;
     bool materialCountSeen = false;
+    // The depths at which the open *MATERIAL_LIST and *GEOMOBJECT are read;
+    // 0 while none is open.
+    int listDepth = 0;
+    int objectDepth = 0;
+    // While blocks left open are being closed: the depth at which reading
+    // goes on; -1 otherwise.
+    int closeTo = -1;
+    // The objects without a *MATERIAL_REF.
+    std::vector<size_t> withoutMaterialRef;
     // The innermost block still open where the text ended; empty while it
     // has not ended inside a block.
     std::string_view endedIn;
@@ -251,8 +263,21 @@ inline void textEnded(Reader& r, std::string_view block) {
 // braces inside quoted texts do not count.
 void skipBlock(Reader& r, size_t& p, std::string_view block);
 
-// Skips the block the keyword at [at, p) opens, if its '{' follows.
+// Skips the block the keyword at [at, p) opens, if it has its '{'
+// (blockBrace).
 void skipNested(Reader& r, size_t& p, std::string_view keyword);
+
+// Where the '{' of the block that the keyword before p opens stands: the next
+// thing in the text, or else the last thing on the keyword's line, whatever
+// stands between; SIZE_MAX when there is neither.
+size_t blockBrace(const Text& text, size_t p);
+
+// Whether the keyword at `at` begins, at the start of its line, a block that
+// cannot nest in the blocks open around it: an object or a group inside
+// *MATERIAL_LIST, or a *GEOMOBJECT inside a *GEOMOBJECT. Exporters that lose
+// a '}' write such files. If so, reports it once and has the blocks up to
+// the list or the object closed before it (closeTo).
+bool closesOpenBlocks(Reader& r, std::string_view keyword, size_t at);
 
 // The quoted text on the keyword's line: everything between the quotes,
 // blanks included, backslashes as written. A text without its closing quote
@@ -265,6 +290,21 @@ void readTriple(Reader& r, size_t& p, size_t at, std::string_view keyword, float
 // Believes a count when the memory its records need fits in what is left of
 // the file's budget; otherwise reports it and takes 0.
 size_t believe(Reader& r, int count, uint64_t recordBytes, std::string_view what, size_t at);
+
+// Room for count records of an array that a count sizes. A large array's
+// memory is asked for in whole large pages, which the system then places on
+// their boundaries, and marked for them before anything touches it.
+template <typename T> void reserveRecords(std::vector<T>& array, size_t count) {
+    size_t bytes = count * sizeof(T);
+    if (bytes < kLargePageBytes / 2) {
+        array.reserve(count);
+        return;
+    }
+    // The allocator adds a few bytes of its own before it asks the system.
+    size_t whole = (bytes + 64 + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
+    array.reserve((whole - 64) / sizeof(T));
+    preferLargePages(array.data(), array.capacity() * sizeof(T));
+}
 
 // White space, line breaks included.
 inline size_t skipSpace(const Text& text, size_t p) {
@@ -280,6 +320,11 @@ inline size_t skipSpace(const Text& text, size_t p) {
 // empty) a '}' closes nothing and is reported.
 template <typename Handle>
 bool readItem(Reader& r, size_t& p, std::string_view block, Handle& handle) {
+    if (r.closeTo >= 0) {
+        if (r.depth > r.closeTo)
+            return false;
+        r.closeTo = -1;
+    }
     const Text& text = r.text;
     p = skipSpace(text, p);
     if (p >= text.size) {
@@ -291,7 +336,12 @@ bool readItem(Reader& r, size_t& p, std::string_view block, Handle& handle) {
     if (c == '*') {
         size_t at = p;
         p = p < r.breakAheadBefore ? wordEnd<true>(text, p + 1) : wordEnd(text, p + 1);
-        handle(textAt(r, at, p), at, p);
+        std::string_view keyword = textAt(r, at, p);
+        if ((r.listDepth > 0 || r.objectDepth > 0) && closesOpenBlocks(r, keyword, at)) {
+            p = at;
+            return false;
+        }
+        handle(keyword, at, p);
     } else if (c == '}') {
         p++;
         if (!block.empty())
@@ -344,13 +394,13 @@ bool lineOf(const Reader& r, size_t& p, const char (&keyword)[N], Line line) {
     return true;
 }
 
-// The block that the keyword at [at, p) opens: its '{' must be the next thing
-// in the text. read(p) reads it, unless it is nested too deeply, when it is
-// skipped. False when it was not read.
+// The block that the keyword at [at, p) opens, from its '{' (blockBrace).
+// read(p) reads it, unless it is nested too deeply, when it is skipped. False
+// when it was not read.
 template <typename Read>
 bool readNested(Reader& r, size_t& p, std::string_view keyword, size_t at, Read read) {
-    size_t q = r.text.skipBlanks(p);
-    if (q >= r.text.size || r.text.data[q] != '{') {
+    size_t q = blockBrace(r.text, p);
+    if (q == SIZE_MAX) {
         addProblem(r.log, r.object, kNoBlock, at, "%.*s without its '{', skipped",
                    int(keyword.size()), keyword.data());
         return false;

@@ -8,7 +8,12 @@
 # smoothing groups), peak memory against file size for both readers, and
 # assimp's times on the same files; then, for a user's model, the grouping of
 # its faces by material and its whole set-up on the CPU for the 50 MB file
-# (bench_own_model). Installs missing Debian packages first.
+# (bench_own_model); and last the readers as whole processes, start to exit,
+# on the 50 MB model with the file in the page cache: ase-inspect (the
+# robot's reader) and ase-inspect --exporter (the block reader) against
+# wc -l on the same file, under hyperfine, with the ratios and the block
+# reader's peak memory against the file's size. Installs missing Debian
+# packages first.
 # Arguments are passed on to the benchmarks (e.g. --benchmark_filter=load).
 # BENCH_INSTRUCTIONS=1 also counts the instructions of one load per file under
 # callgrind (valgrind), a measure that does not move with the machine's load.
@@ -155,6 +160,54 @@ EOF
 
 echo "== a user's model: grouping its faces, and its CPU set-up for the 50 MB file"
 "$build/bench/app/bench_own_model" "$@"
+
+# Whole processes, what a user waits for: page faults, reading the file and
+# leaving included. The in-process figures above repeat loads into memory
+# that is already mapped, which a user's one load never finds.
+file="$data/multi_50mb.ase"
+inspect="$build/tools/ase-inspect"
+echo "== whole processes on $(basename "$file") (file in the page cache), hyperfine"
+cat "$file" >/dev/null
+json="$build/bench_processes.json"
+hyperfine -N --warmup 2 --runs "${BENCH_PROCESS_RUNS:-15}" --style none --export-json "$json" \
+    "$inspect $file" "$inspect --exporter $file" "wc -l $file" >/dev/null
+python3 - "$json" "$inspect" "$file" <<'EOF'
+import json
+import os
+import statistics
+import sys
+
+results = json.load(open(sys.argv[1]))["results"]
+inspect, path = sys.argv[2], sys.argv[3]
+robot, blocks, wc = results
+for r, label in ((robot, "ase-inspect (the robot's reader)"),
+                 (blocks, "ase-inspect --exporter (block reader)"), (wc, "wc -l")):
+    print("  %-38s median %6.1f ms, fastest %6.1f ms (user %5.1f, system %5.1f)"
+          % (label, statistics.median(r["times"]) * 1e3, min(r["times"]) * 1e3,
+             r["user"] * 1e3, r["system"] * 1e3))
+
+
+def ratio(a, b, target, what):
+    median = statistics.median(a["times"]) / statistics.median(b["times"])
+    fastest = min(a["times"]) / min(b["times"])
+    print("  block reader / %s: %.2fx median, %.2fx fastest (target <= %gx: %s)"
+          % (what, median, fastest, target, "ok" if median <= target else "MISSED"))
+
+
+ratio(blocks, robot, 0.5, "robot's reader")
+ratio(blocks, wc, 3, "wc -l")
+# Peak memory of one whole run of the block reader against the file's size.
+pid = os.fork()
+if pid == 0:
+    fd = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(fd, 1)
+    os.execv(inspect, [inspect, "--exporter", path])
+_, status, usage = os.wait4(pid, 0)
+size = os.path.getsize(path) / 2**20
+peak = usage.ru_maxrss / 1024.0
+print("  block reader's peak memory: %.1f MB for a %.1f MB file = %.2fx (target <= 2x: %s)"
+      % (peak, size, peak / size, "ok" if peak <= 2 * size else "MISSED"))
+EOF
 
 if [ "${BENCH_INSTRUCTIONS:-0}" = 1 ]; then
     if ! command -v valgrind >/dev/null; then

@@ -4,6 +4,8 @@ BUILD_PACKAGES=(build-essential cmake pkg-config python3 libsdl1.2-dev libgl1-me
 TEST_PACKAGES=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
                libegl-dev libegl-mesa0 xvfb xauth xdotool imagemagick x11-utils apitrace)
 BENCH_PACKAGES=(python3 libbenchmark-dev libassimp-dev)
+# The benchmark also times whole processes, as a user waits for them.
+BENCH_PACKAGES+=(hyperfine)
 # What the run command needs to show the program on a machine without a display.
 DEMO_PACKAGES=(xvfb xdotool imagemagick)
 # The program decodes TGA, PNG and JPEG bitmaps of users' models with stb_image.

@@ -4,7 +4,8 @@
 //   ase-inspect --exporter [--dump] FILE
 //                             the same for the reader of a user's own model,
 //                             which reads the file as exporters mean it
-// Exit status: 0 read, 1 the file could not be opened, 2 bad usage.
+// Exit status: 0 read, 1 the file could not be opened or (--exporter) is no
+// ASE model, 2 bad usage.
 
 #include "ase_blocks.h"
 #include "ase_reader.h"
@@ -205,9 +206,15 @@ void summarizeExporterModel(const AseModel& model, const std::vector<std::string
 int inspectAsExporterFile(const char* path, bool dump) {
     AseModel model;
     std::vector<std::string> problems;
-    if (!loadAseBlocks(path, &model, &problems)) {
+    switch (loadAseBlocks(path, &model, &problems)) {
+    case AseLoad::cannotOpen:
         std::printf("Unable to find or open the file: %s\n", path);
         return 1;
+    case AseLoad::notAseModel:
+        std::printf("%s\n", problems.front().c_str());
+        return 1;
+    case AseLoad::read:
+        break;
     }
     if (dump)
         dumpExporterModel(model);

@@ -147,7 +147,7 @@ void loadBlocksFile(benchmark::State& state, ModelFile f) {
     for (auto _ : state) {
         AseModel model;
         std::vector<std::string> problems;
-        bool ok = loadAseBlocks(path.c_str(), &model, &problems);
+        bool ok = loadAseBlocks(path.c_str(), &model, &problems) == AseLoad::read;
         state.PauseTiming();
         if (!ok || int(model.objects.size()) != f.objects) {
             state.SkipWithError("load failed");
@@ -335,7 +335,7 @@ bool measurePeak(const std::string& path, bool blocks, PeakReport* report) {
         }
         if (blocks) {
             AseModel model;
-            r.loaded = loadAseBlocks(path.c_str(), &model, nullptr);
+            r.loaded = loadAseBlocks(path.c_str(), &model, nullptr) == AseLoad::read;
         } else {
             tModel model;
             AseReader reader;

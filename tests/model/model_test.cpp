@@ -822,6 +822,7 @@ TEST(AseReaderEquivalence, GeneratedTruncatedAndNoisyFiles) {
 // ---------------------------------------------------------------- block reader
 
 struct Blocks {
+    bool read = false;
     AseModel model;
     std::vector<std::string> problems;
     const AseObject& object(size_t i = 0) const { return model.objects.at(i); }
@@ -836,7 +837,7 @@ struct Blocks {
 
 Blocks readBlocks(const std::string& text, const char* name = "own.ase") {
     Blocks b;
-    EXPECT_TRUE(readAseBlocks(text.data(), text.size(), name, &b.model, &b.problems));
+    b.read = readAseBlocks(text.data(), text.size(), name, &b.model, &b.problems);
     return b;
 }
 
@@ -1176,7 +1177,7 @@ TEST(AseBlocksBadInput, SkippedWithFileAndLine) {
         std::vector<std::string> problems;
     };
     const Case cases[] = {
-        {"}\n*GEOMOBJECT\n*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2\n*MESH_NUMVERTEX 3\n"
+        {"*COMMENT }\n*GEOMOBJECT\n*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2\n*MESH_NUMVERTEX 3\n"
          "*MESH_VERTEX_LIST {\n*MESH_VERTEX 5 1 2 3\n*MESH_VERTEX 1 1 2\n*MESH_VERTEX x\n}\n"
          "*MESH_TVERTLIST {\n*MESH_TVERT 0 1 1\n}\n}\n}\n",
          {"own.ase:1: a '}' that closes no block, ignored",
@@ -1237,6 +1238,27 @@ TEST(AseBlocksBadInput, SkippedWithFileAndLine) {
         {file.substr(0, file.find("*MESH_VERTEX 2")),
          {"own.ase:21: the text ends inside *MESH_VERTEX_LIST of object 0, with 2 of its 4 "
           "vertices, 0 of its 2 faces; the rest are left empty"}},
+        // A material list without its '}' (a known exporter fault): closed
+        // where an object or a group begins. Objects without *MATERIAL_REF
+        // take material 0.
+        {"*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n*MAP_BUMP {\n}\n}\n"
+         "*GEOMOBJECT {\n*NODE_NAME \"a\"\n}\n*GROUP \"g\" {\n*GEOMOBJECT {\n}\n}\n",
+         {"own.ase:7: *GEOMOBJECT begins inside *MATERIAL_LIST, whose '}' is missing; the "
+          "blocks left open are closed before it"}},
+        // An object without its '}', and one whose skipped block lacks its
+        // '}', followed by an object; a block keyword with a stray byte
+        // before its brace still opens its block.
+        {"*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 1\n*MESH_VERTEX_LIST {\n*MESH_VERTEX 0 1 2 3\n"
+         "*GEOMOBJECT {\n*TM_ANIMATION {\n\t*GEOMOBJECT {\n}\n*GROUP \"Inner\"\xC1 {\n"
+         "*GEOMOBJECT x {\n*NODE_NAME \"d\"\n}\n}\n",
+         {"own.ase:6: *GEOMOBJECT begins inside *GEOMOBJECT, whose '}' is missing",
+          "own.ase:8: *GEOMOBJECT begins inside *GEOMOBJECT, whose '}' is missing"}},
+        // Files that are no ASE model, binary (a sprite editor's) or text.
+        {std::string("\x80\0\0\0\xE0\xA5\x01\0\x20\0", 10),
+         {"own.ase is not an ASE model: it starts with binary data (80 00 00 00 e0 a5 01 00; "
+          "a sprite editor's file, magic 0xA5E0)"}},
+        {"\xEF\xBB\xBF\r\n  Name,Value\n*GEOMOBJECT {\n}\n",
+         {"own.ase is not an ASE model: it starts with \"Name,Value\", not with a '*' keyword"}},
     };
     for (const Case& c : cases) {
         Blocks b = readBlocks(c.text);
@@ -1257,6 +1279,16 @@ TEST(AseBlocksBadInput, SkippedWithFileAndLine) {
               Ints({-1, -1, -1}));
     Blocks texts = readBlocks(cases[4].text);
     EXPECT_EQ(texts.object().name, "open");
+    Blocks list = readBlocks(cases[std::size(cases) - 4].text);
+    ASSERT_EQ(list.model.objects.size(), 2u);
+    EXPECT_EQ(Ints({list.object(0).materialRef, list.object(1).materialRef}), Ints({0, 0}));
+    Blocks objects = readBlocks(cases[std::size(cases) - 3].text);
+    ASSERT_EQ(objects.model.objects.size(), 4u);
+    EXPECT_EQ(objects.object(0).vertices[0].z, 3.0f);
+    EXPECT_EQ(objects.object(3).name, "d");
+    Blocks binary = readBlocks(cases[std::size(cases) - 2].text);
+    EXPECT_FALSE(binary.read);
+    EXPECT_TRUE(binary.model.objects.empty());
     Blocks nested = readBlocks(cases[5].text);
     const AseMaterial* m = &nested.model.materials.at(0);
     int depth = 0;
@@ -1483,6 +1515,12 @@ TEST(AseBlocks, InspectorShowsWhatTheBlockReaderReads) {
     std::remove(path.c_str());
     inspect("--exporter /no/such/file", &status);
     EXPECT_EQ(status, 1);
+    path = writeTemporary(std::string("\x20\0\0\0\xE0\xA5", 6));
+    output = inspect("--exporter " + path, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find(" is not an ASE model: it starts with binary data"), std::string::npos)
+        << output;
+    std::remove(path.c_str());
     inspect(std::string("--exporter --bad x") + kQuiet, &status);
     EXPECT_EQ(status, 2);
 }
