@@ -19,6 +19,7 @@
 Usage: gen_exporter_models.py FOLDER
 """
 
+import argparse
 import math
 import os
 import sys
@@ -158,10 +159,11 @@ def write_leaf(folder):
 
 
 def main():
-    if len(sys.argv) != 2:
-        print(__doc__.strip())
-        return 2
-    folder = sys.argv[1]
+    parser = argparse.ArgumentParser(description=__doc__.split("\nUsage:")[0],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("folder", metavar="FOLDER",
+                        help="where to write them (made when missing)")
+    folder = parser.parse_args().folder
     os.makedirs(folder, exist_ok=True)
     for kind, name in (("none", "hard-box.ase"), ("sides", "sides-box.ase"),
                        ("smooth", "smooth-box.ase")):
