@@ -66,7 +66,8 @@ fi
 if [ -z "${DISPLAY:-}" ]; then
     echo "No display (DISPLAY is not set): running a short demo under Xvfb instead."
 else
-    echo "The X server at DISPLAY=$DISPLAY does not answer: running a short demo under Xvfb instead."
+    echo "The X server at DISPLAY=$DISPLAY does not answer:" \
+        "running a short demo under Xvfb instead."
 fi
 status=0
 python3 "$root/scripts/headless_demo.py" --paths-from "$caller" "$program" "$root/screenshots" \

@@ -118,7 +118,8 @@ run_ctest() {
     cat "$out" >>"$stage_log"
     local total names
     total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$out" | tail -n 1)
-    names=$(sed -n '/The following tests FAILED:/,$ s/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$out")
+    names=$(sed -n '/The following tests FAILED:/,$ s/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' \
+        "$out")
     rm -f "$out"
     local name count=0
     for name in $names; do
@@ -131,7 +132,7 @@ run_ctest() {
     fi
 }
 
-begin_stage "the README's install line builds the program and tools alone" install-line
+begin_stage "install line builds no tests" install-line
 # Configured as the install line does (no options) in a folder of its own:
 # the program and the tools are there, no tests, benchmarks or fuzz targets.
 plain=$(mktemp -d)
@@ -149,7 +150,7 @@ fi
 rm -rf "$plain"
 end_stage
 
-begin_stage "build (gcc) and tests" gcc
+begin_stage "gcc build and tests" gcc
 if logged cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROBOT_TESTS=ON \
     -DROBOT_BENCH=ON && logged cmake --build build -j"$jobs"; then
     run_ctest build
@@ -158,7 +159,7 @@ else
 fi
 end_stage
 
-begin_stage "build and tests under AddressSanitizer and UBSan (clang)" asan
+begin_stage "clang build and tests under ASan and UBSan" asan
 # Built with clang, whose UBSan reports faults that GCC's misses. A folder
 # configured earlier with another compiler is started afresh.
 if [ -f build-asan/CMakeCache.txt ] &&
@@ -168,13 +169,14 @@ fi
 if logged cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DROBOT_SANITIZE=ON -DROBOT_BENCH=OFF \
     -DROBOT_TESTS=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ &&
     logged cmake --build build-asan -j"$jobs"; then
-    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-asan -LE no-sanitize
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        run_ctest build-asan -LE no-sanitize
 else
     stage_problem="build failed"
 fi
 end_stage
 
-begin_stage "fuzz targets, ${fuzz_seconds} s each" fuzz
+begin_stage "fuzz runs, ${fuzz_seconds} s each" fuzz
 if logged env CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DROBOT_FUZZ=ON -DROBOT_TESTS=OFF -DROBOT_BENCH=OFF &&
     logged cmake --build build-fuzz -j"$jobs"; then
@@ -201,8 +203,8 @@ if logged env CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=R
         fi
         stage_failed+=("$name")
         # The report from its first line, then the input that was kept.
-        awk '/runtime error:|ERROR: [A-Za-z]*Sanitizer|ERROR: libFuzzer/ { on = 1 } on && n++ < 60' \
-            "$log" >>"$stage_log"
+        awk '/runtime error:|ERROR: [A-Za-z]*Sanitizer|ERROR: libFuzzer/ { on = 1 }
+             on && n++ < 60' "$log" >>"$stage_log"
         input=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | tail -n 1)
         {
             echo "FAILED: $name (exit status $status); full log: $log"
@@ -214,7 +216,7 @@ else
 fi
 end_stage
 
-begin_stage "Windows build, tests under wine" windows
+begin_stage "Windows build and tests under wine" windows
 # The Windows program's pictures are compared with those of the Linux program
 # built above. The wine prefixes (one for the unit tests, one for the
 # end-to-end tests) are made afresh for each run, before the first test

@@ -1,7 +1,7 @@
-"""Runs the real program in a private X server and drives it like a user,
-as the demo does (scripts/xsession.py), with what the tests need beside:
-a temporary working directory with its own data/ folder for each run, the
-frame probe, GL call traces, close requests, and the Windows program.
+"""Runs the real program in a private X server and drives it like a user, as
+scripts/xsession.py does for the demo, with what the tests add: a temporary
+working directory with its own data/ folder for each run, the frame probe,
+GL call traces, close requests.
 
 The Windows program runs the same way under wine (a Program with a
 wine_prefix): its window is an ordinary X window, its output and exit status
@@ -102,13 +102,10 @@ class Program(xsession.Program):
 
     def first_frames_shown(self):
         self.check_sdl_library()
+        if not self.probe:
+            return super().first_frames_shown()
         self.focus()
-        # The caption is set before the frame is drawn: let a couple of
-        # frames reach the screen.
-        if self.probe:
-            self.wait_frames(2)
-        else:
-            time.sleep(0.3)
+        self.wait_frames(2)
 
     def check_sdl_library(self):
         if not (EXPECTED_SDL_DIR and self.probe):
