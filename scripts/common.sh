@@ -26,8 +26,11 @@ script_help() {
 # Run by root in a checkout that another user owns, hands everything this
 # run made in it back to that user (build folders, dist/, screenshots/,
 # Python's caches...), so that the user's own builds can write there again.
+# Only the outermost script does, at its end: a script it calls (test.sh
+# calls build-windows.sh) leaves the folders to it.
+[ -n "${ROBOT_HAND_BACK_BY:-}" ] || export ROBOT_HAND_BACK_BY=$$
 hand_back_checkout() {
-    [ "$(id -u)" -eq 0 ] || return 0
+    [ "$ROBOT_HAND_BACK_BY" = "$$" ] && [ "$(id -u)" -eq 0 ] || return 0
     local owner
     owner=$(stat -c %u:%g "$root")
     [ "${owner%%:*}" -ne 0 ] || return 0

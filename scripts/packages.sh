@@ -4,8 +4,9 @@ BUILD_PACKAGES=(build-essential cmake pkg-config python3 libsdl1.2-dev libgl1-me
 TEST_PACKAGES=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
                libegl-dev libegl-mesa0 xvfb xauth xdotool imagemagick x11-utils apitrace)
 BENCH_PACKAGES=(python3 libbenchmark-dev libassimp-dev)
-# What the run command needs to show the program on a machine without a display.
-DEMO_PACKAGES=(xvfb xdotool imagemagick)
+# What the run command needs to show the program on a machine without a
+# display; xauth for xvfb-run, which the program suggests when it has none.
+DEMO_PACKAGES=(xvfb xauth xdotool imagemagick)
 # The program decodes TGA, PNG and JPEG bitmaps of users' models with stb_image.
 BUILD_PACKAGES+=(libstb-dev)
 # The end-to-end tests run the program on sdl12-compat too (the SDL 1.2 that

@@ -30,7 +30,11 @@ passed=0
 failed=0
 # What failed, for the summary: "names (stage)".
 failures=()
-wine_prefixes=("$root/build-windows/wine-prefix" "$root/build-windows/wine-prefix-e2e")
+# The Windows tests' wine prefixes, one for the unit tests and one for the
+# end-to-end tests, in a folder made afresh for each run by whoever runs it:
+# wine makes no prefix in a folder that another user owns.
+wine_dir="$root/build-windows/wine"
+wine_prefixes=("$wine_dir/unit-tests" "$wine_dir/e2e-tests")
 
 # Wine maps Windows file names to the host's through the host's locale: its
 # runs get a UTF-8 one of their own, whatever the machine has (Debian's C
@@ -218,13 +222,13 @@ end_stage
 
 begin_stage "Windows build and tests under wine" windows
 # The Windows program's pictures are compared with those of the Linux program
-# built above. The wine prefixes (one for the unit tests, one for the
-# end-to-end tests) are made afresh for each run, before the first test
-# starts in them; their wine servers end with the run.
+# built above. The wine prefixes are made before the first test starts in
+# them; their wine servers end with the run.
 make_wine_prefixes() {
     local prefix pid making=() status=0
+    rm -rf "$wine_dir"
+    mkdir -p "$wine_dir"
     for prefix in "${wine_prefixes[@]}"; do
-        rm -rf "$prefix"
         (unset DISPLAY && "${wine_env[@]}" WINEPREFIX="$prefix" wineboot -i &&
             "${wine_env[@]}" WINEPREFIX="$prefix" wineserver -w) &
         making+=($!)
@@ -235,7 +239,8 @@ make_wine_prefixes() {
     return $status
 }
 if ! logged "${wine_env[@]}" bash scripts/build-windows.sh -DROBOT_TESTS=ON \
-    -DROBOT_LINUX_PROGRAM="$root/build/app/robot"; then
+    -DROBOT_LINUX_PROGRAM="$root/build/app/robot" -DROBOT_WINE_PREFIX="${wine_prefixes[0]}" \
+    -DROBOT_E2E_WINE_PREFIX="${wine_prefixes[1]}"; then
     stage_problem="build failed"
 elif ! logged make_wine_prefixes; then
     stage_problem="wine could not make its prefixes (wineboot -i)"
