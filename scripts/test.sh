@@ -54,6 +54,11 @@ finish() {
     local status=$?
     stop_wine
     hand_back_checkout
+    if [ "$status" -ne 0 ] && [ ${#failures[@]} -eq 0 ]; then
+        # Stopped from outside (Ctrl-C) or by a fault of this script.
+        echo
+        failures+=("stopped with status $status in stage $stage_number (${stage_name:-})")
+    fi
     local line="Tests: $passed passed, $failed failed"
     if [ ${#failures[@]} -gt 0 ]; then
         local what
@@ -67,7 +72,10 @@ finish() {
     echo "$line"
     exit "$status"
 }
+stage_number=0
 trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 if ! bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" \
     "${WINDOWS_PACKAGES[@]}"; then
@@ -76,7 +84,6 @@ if ! bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}
 fi
 mkdir -p build-logs
 
-stage_number=0
 # Starts a stage: its line (finished by end_stage) and its log.
 begin_stage() {
     stage_number=$((stage_number + 1))
