@@ -4,6 +4,7 @@
 #include <GL/glu.h>
 #include <SDL.h>
 #include <cstdio>
+#include <cstdlib>
 
 void init_gl(int width, int height) {
     // These requests come after the mode was set, so the window keeps the
@@ -32,4 +33,20 @@ void init_gl(int width, int height) {
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
     glEnable(GL_TEXTURE_2D);
     glLineWidth(4.0f);
+}
+
+#ifndef _WIN32
+static bool environment_names(const char* variable) {
+    const char* value = getenv(variable);
+    return value && *value;
+}
+#endif
+
+bool display_named() {
+#ifdef _WIN32
+    return true;
+#else
+    return environment_names("DISPLAY") || environment_names("WAYLAND_DISPLAY") ||
+           environment_names("SDL_VIDEODRIVER");
+#endif
 }

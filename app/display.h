@@ -3,3 +3,9 @@
 // The fixed OpenGL state of the whole run: viewport, projection, depth test,
 // texturing. Called once, right after the window was opened.
 void init_gl(int width, int height);
+
+// Whether the environment names somewhere to open the window: an X or
+// Wayland display, or a video driver chosen for SDL. Without any of them SDL
+// would pick a text-mode driver that fills the terminal with escape codes.
+// Always true on Windows, whose programs open their windows on its desktop.
+bool display_named();

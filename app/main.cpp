@@ -31,6 +31,12 @@ int main(int argc, char* argv[]) {
     case ParseOutcome::run:
         break;
     }
+    if (!display_named()) {
+        fprintf(stderr, "robot: no display to open a window on: neither DISPLAY nor "
+                        "WAYLAND_DISPLAY is set; start it in a desktop session, or as "
+                        "xvfb-run robot\n");
+        return 1;
+    }
     // A model asked for by name is read before the window opens: one that
     // cannot be opened ends the run, unlike the default robot's file.
     ShownModel own_model;

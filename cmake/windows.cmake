@@ -53,13 +53,14 @@ endif()
 
 if(CMAKE_CROSSCOMPILING)
   # The tests run under wine, in a wine prefix of the build's own that the
-  # test command creates afresh for each run. Tests are listed when they
-  # run, not at build time, when there is no prefix yet.
+  # test command creates afresh for each run, in a folder wine/ that it makes
+  # afresh too: wine makes no prefix in a folder that another user owns.
+  # Tests are listed when they run, not at build time, when there is no
+  # prefix yet. Wine maps Windows file names to the host's through the
+  # host's locale, so the tests get a UTF-8 one whatever the machine has set.
   find_program(ROBOT_WINE wine REQUIRED)
-  set(ROBOT_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix CACHE PATH
+  set(ROBOT_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/unit-tests CACHE PATH
       "The wine prefix in which the cross-built tests run")
-  # Wine turns file names beyond ASCII into the host's through its locale:
-  # a UTF-8 one, whatever the machine has.
   set(CMAKE_CROSSCOMPILING_EMULATOR env LC_ALL=C.UTF-8 WINEDEBUG=-all
                                     WINEPREFIX=${ROBOT_WINE_PREFIX} ${ROBOT_WINE})
   set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

@@ -18,13 +18,18 @@
 # BENCH_INSTRUCTIONS=1 also counts the instructions of one load per file under
 # callgrind (valgrind), a measure that does not move with the machine's load.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/common.sh"
+if wants_help "$@"; then
+    script_help "$0"
+    exit 0
+fi
 cd "$root"
 source scripts/packages.sh
+trap hand_back_checkout EXIT
 bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
 
 build=build-bench
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DROBOT_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DROBOT_TESTS=OFF -DROBOT_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target bench_ase_reader bench_bitmap_image bench_own_model ase-inspect
 
 # The benchmark looks for these names and writes missing ones itself; making

@@ -11,9 +11,14 @@
 # Arguments go to CMake's configure step: -DROBOT_TESTS=ON also builds the
 # unit and end-to-end tests (scripts/test.sh runs them under wine).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/common.sh"
+if wants_help "$@"; then
+    script_help "$0"
+    exit 0
+fi
 cd "$root"
 source scripts/packages.sh
+trap hand_back_checkout EXIT
 bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 
 jobs=2

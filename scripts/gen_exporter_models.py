@@ -22,6 +22,7 @@
 Usage: gen_exporter_models.py FOLDER
 """
 
+import argparse
 import math
 import os
 import sys
@@ -182,10 +183,11 @@ def write_coloured_box(path):
 
 
 def main():
-    if len(sys.argv) != 2:
-        print(__doc__.strip())
-        return 2
-    folder = sys.argv[1]
+    parser = argparse.ArgumentParser(description=__doc__.split("\nUsage:")[0],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("folder", metavar="FOLDER",
+                        help="where to write them (made when missing)")
+    folder = parser.parse_args().folder
     os.makedirs(folder, exist_ok=True)
     for kind, name in (("none", "hard-box.ase"), ("sides", "sides-box.ase"),
                        ("smooth", "smooth-box.ase")):

@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Shows the program on a machine without a screen: runs it for a few
-seconds in a private Xvfb from the repository root, looks through each
+seconds in a private Xvfb from the current folder, looks through each
 camera, drives the robot a little, saves a PNG screenshot of every view and
 ends the program with Escape.
 
     headless_demo.py --check-display      exit status 0 when $DISPLAY answers
-    headless_demo.py PROGRAM OUTDIR [ARGS...]
-                                          the demo; prints the screenshots' paths.
-                                          ARGS go to the program, which runs in
-                                          the current folder
+    headless_demo.py [--paths-from DIR] PROGRAM OUTDIR [ARGS...]
+                                          the demo; prints the screenshots'
+                                          paths, named from DIR (default: the
+                                          current folder). ARGS go to the
+                                          program
 """
 
 import os
@@ -16,16 +17,15 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import harness as h  # noqa: E402
+import xsession as xs
 
 
-def demo(program, outdir, args):
+def demo(program, outdir, args, paths_from):
     os.makedirs(outdir, exist_ok=True)
     logdir = tempfile.mkdtemp(prefix="robot-demo-")
     shots = []
     try:
-        with h.Xvfb() as x, h.Program(x, program, os.getcwd(), logdir=logdir, args=args) as p:
+        with xs.Xvfb() as x, xs.Program(x, program, os.getcwd(), logdir=logdir, args=args) as p:
             if args and ended_without_window(p):
                 # --help, bad usage, a model that cannot be opened: the
                 # program's own answer is all there is to show.
@@ -58,7 +58,7 @@ def demo(program, outdir, args):
             caption = p.caption()
             status = p.escape()
             output = p.stdout().decode(errors="replace")
-    except h.Failure as failure:
+    except xs.Failure as failure:
         print("The demo failed: %s" % failure)
         for name in ("stdout.txt", "stderr.txt"):
             path = os.path.join(logdir, name)
@@ -69,15 +69,21 @@ def demo(program, outdir, args):
                     print("--- program %s:\n%s" % (name[:-4], text[-2000:]))
         return 1
     finally:
-        h.remove_tree(logdir)
+        xs.remove_tree(logdir)
     sys.stdout.write("Program output:\n" + "".join("  " + line + "\n"
                                                   for line in output.splitlines()))
     print("Last caption (frames per second): %s" % caption.strip())
     print("Exit status after Escape: %d" % status)
     print("Screenshots:")
     for path in shots:
-        print("  " + os.path.relpath(path))
+        print("  " + shown_path(path, paths_from))
     return 0 if status == 0 else 1
+
+
+def shown_path(path, start):
+    """The path named from the folder start, or whole when it is not below."""
+    relative = os.path.relpath(path, start)
+    return os.path.abspath(path) if relative.startswith("..") else relative
 
 
 def ended_without_window(p, timeout=60):
@@ -95,12 +101,17 @@ def ended_without_window(p, timeout=60):
 
 
 def main():
-    if sys.argv[1:] == ["--check-display"]:
-        return 0 if h.display_reachable(os.environ.get("DISPLAY", "")) else 1
-    if len(sys.argv) < 3:
-        print(__doc__)
-        return 2
-    return demo(sys.argv[1], sys.argv[2], sys.argv[3:])
+    argv = sys.argv[1:]
+    if argv == ["--check-display"]:
+        return 0 if xs.display_reachable(os.environ.get("DISPLAY", "")) else 1
+    paths_from = os.getcwd()
+    if argv[:1] == ["--paths-from"] and len(argv) >= 2:
+        paths_from = argv[1]
+        argv = argv[2:]
+    if len(argv) < 2 or argv[0] in ("--help", "-h"):
+        print(__doc__.strip())
+        return 0 if argv[:1] in (["--help"], ["-h"]) else 2
+    return demo(argv[0], argv[1], argv[2:], paths_from)
 
 
 if __name__ == "__main__":

@@ -8,13 +8,17 @@
 # --memory-minutes M, --only startup|fps|memory, --model MODEL.ase [--up z|y]).
 #   scripts/measure.sh --only startup --model big.ase   start-up with a model of your own
 set -euo pipefail
-caller=$(pwd)
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/common.sh"
+if wants_help "$@"; then
+    script_help "$0"
+    exit 0
+fi
 cd "$root"
 source scripts/packages.sh
+trap hand_back_checkout EXIT
 bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 # The same build as the test command's; the frame probe comes with the tests.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROBOT_TESTS=ON >/dev/null
 cmake --build build -j2 --target robot frame_probe >/dev/null
 args=()
 previous=
@@ -29,4 +33,4 @@ for arg in "$@"; do
     fi
     previous=$arg
 done
-exec python3 scripts/measure.py build/app/robot build/tests/e2e/libframe_probe.so "${args[@]}"
+python3 scripts/measure.py build/app/robot build/tests/e2e/libframe_probe.so "${args[@]}"

@@ -362,6 +362,18 @@ def test_close_request(ctx):
         check(p.stdout() == b"Video mod nastaven\n", "stdout %r" % p.stdout())
 
 
+def test_no_display(ctx):
+    """No display and no video driver named: one line on standard error and
+    status 1, and none of the escape codes of SDL's text-mode driver."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    for driver, message in (("", b"robot: no display to open a window on: "),
+                            ("dummy", b"Cannot open an OpenGL window: ")):  # SDL asked as before
+        done = subprocess.run([ctx.program], cwd=ctx.workdir(), capture_output=True, timeout=60,
+                              env=dict(env, TERM="xterm", SDL_VIDEODRIVER=driver))
+        check((done.returncode, done.stdout, done.stderr.count(b"\n")) == (1, b"", 1) and
+              done.stderr.startswith(message), "SDL_VIDEODRIVER=%r: %r" % (driver, done))
+
+
 def test_cameras(ctx):
     """Each camera's first view: the ground square and the marker where the
     projection puts them, and the robot standing at the centre. Compared

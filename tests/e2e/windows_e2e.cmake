@@ -9,7 +9,7 @@
 # the emulator (wine).
 set(ROBOT_WINDOWS_ZIP ${PROJECT_SOURCE_DIR}/dist/robot-windows-x86_64.zip CACHE FILEPATH
     "The Windows zip whose program the end-to-end tests run")
-set(ROBOT_E2E_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix-e2e CACHE PATH
+set(ROBOT_E2E_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/e2e-tests CACHE PATH
     "The wine prefix of the end-to-end tests (made by the first when missing)")
 set(ROBOT_LINUX_PROGRAM "" CACHE FILEPATH
     "The Linux program whose pictures the Windows program's must match (optional)")
