@@ -2,26 +2,12 @@
 
 #include "file_access.h"
 
-#include <filesystem>
-#include <system_error>
-
 namespace {
 
 FileStamp stamp_file(const std::string& path) {
-    namespace fs = std::filesystem;
     FileStamp stamp;
     stamp.path = path;
-    fs::path host(hostPath(path.c_str()));
-    std::error_code error;
-    uintmax_t size = fs::file_size(host, error);
-    if (error)
-        return stamp;
-    fs::file_time_type written = fs::last_write_time(host, error);
-    if (error)
-        return stamp;
-    stamp.exists = true;
-    stamp.size = size;
-    stamp.written = int64_t(written.time_since_epoch().count());
+    stamp.exists = fileWritten(hostPath(path.c_str()), &stamp.written, &stamp.size);
     return stamp;
 }
 

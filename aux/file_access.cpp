@@ -196,6 +196,16 @@ bool fileIdentity(const std::string& path, FileIdentity* identity) {
     return true;
 }
 
+bool fileWritten(const std::string& path, int64_t* written, uint64_t* size) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &data))
+        return false;
+    *written = int64_t(uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 |
+                       data.ftLastWriteTime.dwLowDateTime);
+    *size = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    return true;
+}
+
 #else
 
 namespace {
@@ -356,6 +366,16 @@ bool fileIdentity(const std::string& path, FileIdentity* identity) {
         return false;
     identity->volume = uint64_t(info.st_dev);
     identity->file = uint64_t(info.st_ino);
+    return true;
+}
+
+bool fileWritten(const std::string& path, int64_t* written, uint64_t* size) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    // Nanoseconds, so that two saves within one second differ.
+    *written = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    *size = uint64_t(info.st_size);
     return true;
 }
 

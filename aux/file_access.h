@@ -96,3 +96,7 @@ struct FileIdentity {
 };
 // False when the file cannot be examined.
 bool fileIdentity(const std::string& path, FileIdentity* identity);
+
+// When the file at path was last written (in the system's own units) and
+// how long it is. False when it cannot be examined.
+bool fileWritten(const std::string& path, int64_t* written, uint64_t* size);
