@@ -9,8 +9,10 @@
 #      tests under wine
 # Installs the Debian packages it misses first (scripts/ensure-packages.sh).
 # Prints one line per stage and ends with "Tests: N passed, M failed", naming
-# every test and stage that failed; each stage's whole output goes to
-# build-logs/test-STAGE.log. Exit status 0 only when everything passed.
+# every test and stage that failed, with what each failed test said; each
+# stage's whole output goes to build-logs/test-STAGE.log. A test that fails
+# runs once more: passing then, it is named apart. Exit status 0 only when
+# everything passed.
 #   FUZZ_SECONDS (default 60) sets the length of each fuzz run.
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
@@ -30,6 +32,10 @@ passed=0
 failed=0
 # What failed, for the summary: "names (stage)".
 failures=()
+# Tests that failed once and passed on their second run, and what their first
+# run said.
+flaky=()
+flaky_reasons=
 # The Windows tests' wine prefixes, one for the unit tests and one for the
 # end-to-end tests, in a folder made afresh for each run by whoever runs it:
 # wine makes no prefix in a folder that another user owns.
@@ -69,6 +75,10 @@ finish() {
         line=${line%;}
         [ "$status" -ne 0 ] || status=1
     fi
+    if [ ${#flaky[@]} -gt 0 ]; then
+        echo "Passed only on a second run: ${flaky[*]}"
+        printf '%s' "$flaky_reasons"
+    fi
     echo "$line"
     exit "$status"
 }
@@ -91,6 +101,8 @@ begin_stage() {
     stage_log=build-logs/test-$2.log
     stage_passed=0
     stage_failed=()
+    stage_flaky=()
+    stage_reasons=
     stage_problem=
     stage_started=$SECONDS
     : >"$stage_log"
@@ -107,9 +119,14 @@ end_stage() {
         result+=" (${stage_failed[*]})"
         failures+=("${stage_failed[*]} (stage $stage_number, $stage_name)")
     fi
+    if [ ${#stage_flaky[@]} -gt 0 ]; then
+        result+=" (passed on a second run: ${stage_flaky[*]})"
+        flaky+=("${stage_flaky[*]} (stage $stage_number)")
+    fi
     passed=$((passed + stage_passed))
     failed=$((failed + ${#stage_failed[@]}))
     echo "$result, $(time_since "$stage_started"); log: $(shown_path "$stage_log")"
+    [ -z "$stage_reasons" ] || printf '%s' "$stage_reasons"
 }
 
 # Runs a command with its output added to the stage's log.
@@ -117,28 +134,62 @@ logged() {
     "$@" >>"$stage_log" 2>&1
 }
 
+# The names of the tests that ctest's output in file lists as failed.
+failed_in() {
+    sed -n '/The following tests FAILED:/,$ s/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$1"
+}
+
+# What ctest's output in file says of test: from its result line, up to 30
+# lines of its own output (the reason, then the end of what the programs it
+# ran printed), indented.
+failure_reason() {
+    awk -v name="$2" '
+        $0 ~ ("Test +#[0-9]+: " name " \\.+.*(Failed|Timeout|Exception)") { on = 1; n = 0; next }
+        on && (/^ *(Start +[0-9]+:|[0-9]+\/[0-9]+ Test +#)/ || n >= 30) { on = 0 }
+        on && NF { print "    " $0; n++ }' "$1"
+}
+
 # Runs ctest in a build folder (further arguments go to ctest) and counts its
-# tests into the stage's.
+# tests into the stage's. The end-to-end tests start real programs in an X
+# server on a shared machine, where a moment's stall can fail one: the tests
+# that failed run once more, alone. One that passes then counts as passed and
+# is named on the stage's line and in the summary, with what its first run
+# said; one that fails again fails, with its reason shown below the stage.
 run_ctest() {
     local dir=$1
     shift
-    local out
+    local out again
     out=$(mktemp)
+    again=$(mktemp)
     (cd "$dir" && ctest --output-on-failure -j"$jobs" "$@") >"$out" 2>&1
     local status=$?
     cat "$out" >>"$stage_log"
     local total names
     total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$out" | tail -n 1)
-    names=$(sed -n '/The following tests FAILED:/,$ s/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' \
-        "$out")
-    rm -f "$out"
-    local name count=0
+    names=$(failed_in "$out")
+    local name count=0 still
+    if [ -n "$names" ]; then
+        echo "-- the failed tests once more, alone" >>"$stage_log"
+        (cd "$dir" && ctest --output-on-failure --rerun-failed "$@") >"$again" 2>&1
+        cat "$again" >>"$stage_log"
+        still=" $(failed_in "$again" | tr '\n' ' ') "
+        # Without ctest's list the second run did not get as far as the tests.
+        grep -q 'tests failed out of' "$again" || still=" $names "
+    fi
     for name in $names; do
-        stage_failed+=("$name")
-        count=$((count + 1))
+        if [[ "$still" == *" $name "* ]]; then
+            stage_failed+=("$name")
+            stage_reasons+="  $name:"$'\n'"$(failure_reason "$out" "$name")"$'\n'
+            count=$((count + 1))
+        else
+            stage_flaky+=("$name")
+            flaky_reasons+="  $name (stage $stage_number), its first run:"$'\n'
+            flaky_reasons+="$(failure_reason "$out" "$name")"$'\n'
+        fi
     done
+    rm -f "$out" "$again"
     stage_passed=$((stage_passed + ${total:-0} - count))
-    if [ "$status" -ne 0 ] && [ "$count" -eq 0 ]; then
+    if [ "$status" -ne 0 ] && [ -z "$names" ]; then
         stage_problem="ctest in $dir failed (status $status)"
     fi
 }
