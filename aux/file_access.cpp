@@ -111,10 +111,6 @@ bool mapFile(const char* path, MappedFile* file) {
     return true;
 }
 
-bool readWholeFile(const char* path, MappedFile* file) {
-    return mapFile(path, file);
-}
-
 void unmapFile(MappedFile* file) {
     if (file->data)
         UnmapViewOfFile(file->data);
@@ -122,6 +118,37 @@ void unmapFile(MappedFile* file) {
 }
 
 void preferLargePages(void*, size_t) {}
+
+bool openInputFile(const char* path, InputFile* file) {
+    *file = InputFile();
+    HANDLE handle = openForReading(hostPath(path));
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+        CloseHandle(handle);
+        return false;
+    }
+    file->handle = reinterpret_cast<intptr_t>(handle);
+    file->size = uint64_t(size.QuadPart);
+    return true;
+}
+
+size_t readInput(InputFile* file, unsigned char* data, size_t bytes) {
+    if (file->handle == -1)
+        return 0;
+    DWORD read = 0;
+    DWORD asked = DWORD(bytes < (DWORD(1) << 30) ? bytes : DWORD(1) << 30);
+    if (!ReadFile(reinterpret_cast<HANDLE>(file->handle), data, asked, &read, nullptr))
+        return 0;
+    return read;
+}
+
+void closeInputFile(InputFile* file) {
+    if (file->handle != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(file->handle));
+    *file = InputFile();
+}
 
 std::string programPath() {
     char path[MAX_PATH];
@@ -252,49 +279,42 @@ bool mapFile(const char* path, MappedFile* file) {
     return true;
 }
 
-bool readWholeFile(const char* path, MappedFile* file) {
-    size_t size = 0;
-    int fd = openRegular(path, file, &size);
+void unmapFile(MappedFile* file) {
+    if (file->data)
+        munmap(const_cast<unsigned char*>(file->data), file->size);
+    *file = MappedFile();
+}
+
+bool openInputFile(const char* path, InputFile* file) {
+    *file = InputFile();
+    int fd = open(hostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return fd == kEmptyFile;
-    // Whole large pages, which the system then places on their boundaries.
-    size_t owned = (size + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
-    void* memory = mmap(nullptr, owned, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) {
+        return false;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
         return false;
     }
-#ifdef MADV_HUGEPAGE
-    madvise(memory, owned, MADV_HUGEPAGE);
-#endif
-    unsigned char* bytes = static_cast<unsigned char*>(memory);
-    size_t got = 0;
-    bool failed = false;
-    while (got < size) {
-        ssize_t n = read(fd, bytes + got, size - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        failed = n < 0;
-        if (n <= 0)
-            break;
-        got += size_t(n);
-    }
-    close(fd);
-    // Nothing read: an empty file by now, or one that cannot be read.
-    if (got == 0) {
-        munmap(memory, owned);
-        return !failed;
-    }
-    file->data = bytes;
-    file->size = got;
-    file->owned = owned;
+    file->handle = fd;
+    file->size = uint64_t(info.st_size);
     return true;
 }
 
-void unmapFile(MappedFile* file) {
-    if (file->data)
-        munmap(const_cast<unsigned char*>(file->data), file->owned ? file->owned : file->size);
-    *file = MappedFile();
+size_t readInput(InputFile* file, unsigned char* data, size_t bytes) {
+    if (file->handle < 0)
+        return 0;
+    while (true) {
+        ssize_t n = read(int(file->handle), data, bytes);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n > 0 ? size_t(n) : 0;
+    }
+}
+
+void closeInputFile(InputFile* file) {
+    if (file->handle >= 0)
+        close(int(file->handle));
+    *file = InputFile();
 }
 
 void preferLargePages(void* data, size_t bytes) {

@@ -26,28 +26,39 @@ inline bool isPathSeparator(char c) {
 // surrogate without its partner becomes U+FFFD.
 std::string utf8FromUtf16(const char16_t* units, size_t count);
 
-// A whole file mapped read-only, or read into memory of its own
-// (readWholeFile). An empty file opens with size 0 and no data.
+// A whole file mapped read-only. An empty file opens with size 0 and no
+// data.
 struct MappedFile {
     const unsigned char* data = nullptr;
     size_t size = 0;
-    // Bytes of the memory of its own; 0 when mapped.
-    size_t owned = 0;
 };
 
 // Opens and maps the file at path (after hostPath), asking the system to read
 // it in whole, since every reader goes through all of it. False when it cannot
 // be opened, examined or mapped; nothing is left open then.
 bool mapFile(const char* path, MappedFile* file);
-// Reads the whole file at path into memory of its own, in large pages where
-// the system has them. For a large file that one pass reads from start to end
-// this costs less than mapping it, where the first touch of each mapped page
-// is dear (under some virtual machines many times the copy). A file that
-// shrinks while it is read keeps what was read. Where memory of that kind is
-// not to be had (Windows), the file is mapped instead.
-bool readWholeFile(const char* path, MappedFile* file);
-// Unmaps or releases; safe on a file that never opened.
+// Unmaps; safe on a file that never opened.
 void unmapFile(MappedFile* file);
+
+// A file read from start to end in pieces, into memory the reader keeps
+// using, so that a large file costs no more memory than a piece of it. For a
+// large file that one pass reads this also costs less than mapping it, where
+// the first touch of each mapped page is dear (under some virtual machines
+// many times the copy).
+struct InputFile {
+    // The system's handle; -1 while closed.
+    intptr_t handle = -1;
+    // Its size when it was opened.
+    uint64_t size = 0;
+};
+// Opens the regular file at path (after hostPath). False when it cannot be
+// opened or is no regular file; nothing is left open then.
+bool openInputFile(const char* path, InputFile* file);
+// Reads up to bytes into data: how many were read, 0 at the end of the file
+// and when it cannot be read further.
+size_t readInput(InputFile* file, unsigned char* data, size_t bytes);
+// Safe on a file that never opened.
+void closeInputFile(InputFile* file);
 
 // Asks the system to back the memory at data (bytes long, about to be
 // written) with large pages where it has them: the first touch of each small

@@ -2,7 +2,8 @@
 // what it promises: every corner of a face that can be drawn has a finite
 // unit normal, faces choose materials the model holds, a face's colour
 // corners all name colour vertices or are all -1, problems name the file, and
-// the arrays stay within the file's budget. On a file that both
+// the arrays stay within the file's budget, and reading it in pieces gives
+// the same model and problems as reading it whole. On a file that both
 // readers read whole, the robot's reader must give the same vertices,
 // texture vertices, faces and material colours.
 
@@ -85,7 +86,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
     AseModel model;
     std::vector<std::string> problems;
-    if (!readAseBlocks(text, size, "fuzz.ase", &model, &problems)) {
+    bool read = readAseBlocks(text, size, "fuzz.ase", &model, &problems);
+    // Read in pieces of a few bytes, the text gives the same model and
+    // problems as read whole.
+    struct Pieces {
+        const uint8_t* data;
+        size_t left;
+        static size_t read(void* source, unsigned char* into, size_t bytes) {
+            Pieces& p = *static_cast<Pieces*>(source);
+            size_t n = std::min(bytes, p.left);
+            std::memcpy(into, p.data, n);
+            p.data += n;
+            p.left -= n;
+            return n;
+        }
+    } source{data, size};
+    AseModel pieces;
+    std::vector<std::string> piecesProblems;
+    std::string differs;
+    if (readAseBlocksInPieces(Pieces::read, &source, size, "fuzz.ase", &pieces, &piecesProblems,
+                              1 + size % 13) != read ||
+        piecesProblems != problems || !sameAseModel(model, pieces, &differs)) {
+        std::fprintf(stderr, "read in pieces: %s\n", differs.c_str());
+        std::abort();
+    }
+    if (!read) {
         // Only a text that is no ASE model is refused, with one line.
         if (problems.size() != 1 || problems[0].rfind("fuzz.ase is not an ASE model: ", 0) != 0 ||
             !model.objects.empty() || !model.materials.empty())

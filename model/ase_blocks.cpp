@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,9 +43,10 @@ MapRead readMap(Reader& r, size_t& p, std::string_view block) {
                 addProblem(r.log, r.object, kOperandMissing, at, "%.*s without its number",
                            int(keyword.size()), keyword.data());
         } else if (startsWith(keyword, "*MAP_")) {
-            if (blockBrace(r.text, q) != SIZE_MAX)
+            std::string_view name = keptName(r, keyword);
+            if (blockBrace(r, q, at) != SIZE_MAX)
                 readNested(r, q, keyword, at, [&](size_t& s) {
-                    MapRead inner = readMap(r, s, keyword);
+                    MapRead inner = readMap(r, s, name);
                     if (nested.bitmap.empty())
                         nested = std::move(inner);
                 });
@@ -55,7 +57,7 @@ MapRead readMap(Reader& r, size_t& p, std::string_view block) {
 
 void readMaterial(Reader& r, size_t& p, AseMaterial& material, std::string_view block) {
     int declared = -1;
-    size_t declaredAt = 0;
+    size_t declaredAt = 0, declaredLine = 0;
     bool diffuseRead = false;
     readBlock(r, p, block, [&](std::string_view keyword, size_t at, size_t& q) {
         if (is(keyword, "*MATERIAL_NAME")) {
@@ -67,7 +69,7 @@ void readMaterial(Reader& r, size_t& p, AseMaterial& material, std::string_view 
         } else if (is(keyword, "*MAP_DIFFUSE")) {
             // The first diffuse map that gives a bitmap is the texture.
             readNested(r, q, keyword, at, [&](size_t& s) {
-                MapRead map = readMap(r, s, keyword);
+                MapRead map = readMap(r, s, "*MAP_DIFFUSE");
                 if (diffuseRead || map.bitmap.empty())
                     return;
                 diffuseRead = true;
@@ -77,6 +79,8 @@ void readMaterial(Reader& r, size_t& p, AseMaterial& material, std::string_view 
             });
         } else if (is(keyword, "*NUMSUBMTLS")) {
             declaredAt = at;
+            // Its line may be let go before the sub-materials are counted.
+            declaredLine = r.pieces ? lineAt(r, at) : 0;
             if (!intOnLine(r.text, q, &declared))
                 declared = -1;
         } else if (is(keyword, "*SUBMATERIAL")) {
@@ -86,16 +90,20 @@ void readMaterial(Reader& r, size_t& p, AseMaterial& material, std::string_view 
             intOnLine(r.text, q, &index);
             readNested(r, q, keyword, at, [&](size_t& s) {
                 material.subMaterials.emplace_back();
-                readMaterial(r, s, material.subMaterials.back(), keyword);
+                readMaterial(r, s, material.subMaterials.back(), "*SUBMATERIAL");
             });
         }
     });
     size_t present = material.subMaterials.size();
-    if (declared >= 0 && size_t(declared) != present)
+    if (declared >= 0 && size_t(declared) != present) {
+        size_t logged = r.log.shown.size();
         addProblem(r.log, -1, kSubMaterials, declaredAt,
                    "*NUMSUBMTLS %d, but the material holds %zu *SUBMATERIAL blocks; its faces "
                    "choose among those",
                    declared, present);
+        if (r.log.shown.size() > logged)
+            r.log.shown.back().line = declaredLine;
+    }
 }
 
 void readMaterialList(Reader& r, size_t& p) {
@@ -139,7 +147,7 @@ void readMaterialList(Reader& r, size_t& p) {
             return;
         }
         readNested(r, q, keyword, at,
-                   [&](size_t& s) { readMaterial(r, s, materials[size_t(slot)], keyword); });
+                   [&](size_t& s) { readMaterial(r, s, materials[size_t(slot)], "*MATERIAL"); });
     });
     r.listDepth = 0;
 }
@@ -304,15 +312,92 @@ bool readAseBlocks(const char* data, size_t size, const char* name, AseModel* mo
     return true;
 }
 
+namespace {
+
+// A text read on until its start tells whether it is an ASE model: the
+// first thing behind the white space with the bytes notAseModel looks at
+// behind it, or the whole text. False when the white space goes on too long
+// to tell that way.
+bool readStart(TextPieces& s, size_t skip) {
+    const size_t kLongestStart = size_t(1) << 20;
+    size_t p = 0;
+    while (true) {
+        Text start;
+        start.data = s.buffer.data() + skip;
+        start.size = s.filled - skip;
+        p = skipSpace(start, p);
+        if (s.ended || (p < start.size && start.size >= p + 49 && start.size >= 9))
+            return true;
+        if (s.filled > kLongestStart)
+            return false;
+        readPiece(s);
+    }
+}
+
+} // namespace
+
+bool readAseBlocksInPieces(size_t (*read)(void* source, unsigned char* data, size_t bytes),
+                           void* source, uint64_t size, const char* name, AseModel* model,
+                           std::vector<std::string>* problems, size_t pieceBytes) {
+    if (!model || !read)
+        return false;
+    TextPieces s;
+    s.read = read;
+    s.source = source;
+    s.pieceBytes = std::max<size_t>(pieceBytes, 1);
+    while (s.filled < 3 && readPiece(s)) {
+    }
+    const unsigned char* b = s.buffer.data();
+    bool utf16 =
+        s.filled >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF));
+    size_t skip = !utf16 && s.filled >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF ? 3 : 0;
+    // A UTF-16 text is converted whole, as is one that starts with more
+    // white space than a piece.
+    if (utf16 || !readStart(s, skip)) {
+        while (readPiece(s)) {
+        }
+        return readAseBlocks(reinterpret_cast<const char*>(s.buffer.data()), s.filled, name, model,
+                             problems);
+    }
+    Text start;
+    start.data = s.buffer.data() + skip;
+    start.size = s.filled - skip;
+    *model = AseModel();
+    std::string refused = notAseModel(start);
+    if (!refused.empty()) {
+        if (problems)
+            *problems = {std::string(name ? name : "") + " is not an ASE model: " + refused};
+        return false;
+    }
+    std::memmove(s.buffer.data(), s.buffer.data() + skip, s.filled - skip);
+    s.filled -= skip;
+    Reader r;
+    r.pieces = &s;
+    r.budget =
+        allocationBudget(size_t(std::min<uint64_t>(size > skip ? size - skip : 0, SIZE_MAX)));
+    r.model = model;
+    moreText(r, 0);
+    readFile(r);
+    computeCornerNormals(*model);
+    placeProblems(r);
+    if (problems)
+        *problems = problemLines(r.log, r.text, name ? name : "");
+    return true;
+}
+
 AseLoad loadAseBlocks(const char* path, AseModel* model, std::vector<std::string>* problems) {
     if (!path || !model)
         return AseLoad::cannotOpen;
-    MappedFile file;
-    // The reader goes through the whole text once.
-    if (!readWholeFile(path, &file))
+    InputFile file;
+    if (!openInputFile(path, &file))
         return AseLoad::cannotOpen;
-    bool read =
-        readAseBlocks(reinterpret_cast<const char*>(file.data), file.size, path, model, problems);
-    unmapFile(&file);
-    return read ? AseLoad::read : AseLoad::notAseModel;
+    // Pieces that stay in the processor's cache while they are read.
+    const size_t kPieceBytes = size_t(256) << 10;
+    auto read = [](void* source, unsigned char* data, size_t bytes) {
+        return readInput(static_cast<InputFile*>(source), data, bytes);
+    };
+    bool isModel =
+        readAseBlocksInPieces(read, &file, file.size, path, model, problems, kPieceBytes);
+    closeInputFile(&file);
+    return isModel ? AseLoad::read : AseLoad::notAseModel;
 }

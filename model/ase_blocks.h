@@ -3,6 +3,7 @@
 #include "ase_model.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,14 @@
 bool readAseBlocks(const char* data, size_t size, const char* name, AseModel* model,
                    std::vector<std::string>* problems);
 
+// The same for a text that read hands over in pieces of pieceBytes (size:
+// how long it is, for the memory its counts may ask for). Only a piece and
+// the lines being read are held at a time; the model and the problems are
+// those readAseBlocks gives for the whole text.
+bool readAseBlocksInPieces(size_t (*read)(void* source, unsigned char* data, size_t bytes),
+                           void* source, uint64_t size, const char* name, AseModel* model,
+                           std::vector<std::string>* problems, size_t pieceBytes);
+
 enum class AseLoad {
     read,
     // The file cannot be opened (*model and *problems untouched); the caller
@@ -34,5 +43,5 @@ enum class AseLoad {
 };
 
 // The same for the file at path (backslashes are directory separators),
-// named in the problem lines as given.
+// named in the problem lines as given, read in pieces.
 AseLoad loadAseBlocks(const char* path, AseModel* model, std::vector<std::string>* problems);

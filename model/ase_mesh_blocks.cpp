@@ -528,7 +528,8 @@ void readMesh(Reader& r, size_t& p, AseObject& object, ObjectWork& work) {
             readCount(r, work, kColorFaces, at, q);
         } else if (is(name, "VERTEX_LIST")) {
             readNested(r, q, keyword, at, [&](size_t& s) {
-                readPointList(r, s, object.vertices, kVertices, "*MESH_VERTEX", keyword, work);
+                readPointList(r, s, object.vertices, kVertices, "*MESH_VERTEX", "*MESH_VERTEX_LIST",
+                              work);
             });
         } else if (is(name, "FACE_LIST")) {
             readNested(r, q, keyword, at, [&](size_t& s) { readFaceList(r, s, object, work); });
@@ -537,16 +538,18 @@ void readMesh(Reader& r, size_t& p, AseObject& object, ObjectWork& work) {
                        [&](size_t& s) { readTexVertexList(r, s, object, work); });
         } else if (is(name, "TFACELIST")) {
             readNested(r, q, keyword, at, [&](size_t& s) {
-                readCornerFaceList(r, s, object, work, kTexCorners, "*MESH_TFACE", keyword);
+                readCornerFaceList(r, s, object, work, kTexCorners, "*MESH_TFACE",
+                                   "*MESH_TFACELIST");
             });
         } else if (is(name, "CVERTLIST")) {
             readNested(r, q, keyword, at, [&](size_t& s) {
-                readPointList(r, s, object.colorVertices, kColorVertices, "*MESH_VERTCOL", keyword,
-                              work);
+                readPointList(r, s, object.colorVertices, kColorVertices, "*MESH_VERTCOL",
+                              "*MESH_CVERTLIST", work);
             });
         } else if (is(name, "CFACELIST")) {
             readNested(r, q, keyword, at, [&](size_t& s) {
-                readCornerFaceList(r, s, object, work, kColorCorners, "*MESH_CFACE", keyword);
+                readCornerFaceList(r, s, object, work, kColorCorners, "*MESH_CFACE",
+                                   "*MESH_CFACELIST");
             });
         } else if (is(name, "NORMALS")) {
             readNested(r, q, keyword, at, [&](size_t& s) { readNormals(r, s, object, work); });

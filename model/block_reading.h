@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -224,10 +226,45 @@ bool floatOnLine(const Text& text, size_t& p, float* value);
 // Up to count numbers; tells how many were read.
 int floatsOnLine(const Text& text, size_t& p, float* values, int count);
 
+// Hands over the next bytes of a text: up to bytes of them into data; how
+// many, 0 at its end.
+using ReadPiece = size_t (*)(void* source, unsigned char* data, size_t bytes);
+
+// A text read in pieces into memory that is used again and again. The reader
+// sees whole lines of it at a time, at their offsets in the whole text: the
+// Reader's text holds the bytes [lo, text.size), and moreText moves it on when
+// the reading reaches its end. The line of a problem is worked out while its
+// bytes are held.
+struct TextPieces {
+    ReadPiece read = nullptr;
+    void* source = nullptr;
+    // How much each read asks for.
+    size_t pieceBytes = 0;
+    // The bytes [lo, lo + filled) of the text; those from text.size on are
+    // the start of a line whose end has not been read yet.
+    std::vector<unsigned char> buffer;
+    size_t lo = 0;
+    size_t filled = 0;
+    // read has given its last byte.
+    bool ended = false;
+    // The line breaks in [0, counted) of the text, and in [0, lo).
+    size_t counted = 0;
+    size_t breaksBeforeCounted = 0;
+    size_t breaksBeforeLo = 0;
+    // The problems logged before this one have their lines.
+    size_t placed = 0;
+};
+
 struct Reader {
     Text text;
     // Positions before this one have a line break ahead of them.
     size_t breakAheadBefore = 0;
+    // Where the text comes from when it is read in pieces; null when it is
+    // whole in memory.
+    TextPieces* pieces = nullptr;
+    // Names of blocks taken from the text, kept for the messages that name
+    // them once the text has moved on.
+    std::set<std::string, std::less<>> names;
     AseModel* model = nullptr;
     ProblemLog log = newProblemLog(kProblemKinds);
     uint64_t budget = 0;
@@ -254,6 +291,25 @@ inline std::string_view textAt(const Reader& r, size_t begin, size_t end) {
     return std::string_view(reinterpret_cast<const char*>(r.text.data) + begin, end - begin);
 }
 
+// Reads the next piece into the buffer; false when read had nothing more.
+bool readPiece(TextPieces& s);
+
+// Moves a text read in pieces on, when the reading has reached the end of
+// what it holds: the bytes from keep on stay (and the one before, which
+// scans look back at), the rest of the next line or lines is read. Offsets
+// stay valid; views into the text (textAt) do not. False when there is
+// nothing more: the text has ended, or is whole in memory.
+bool moreText(Reader& r, size_t keep);
+
+// The line (from 1) of the position at, which must still be held.
+size_t lineAt(Reader& r, size_t at);
+
+// Gives the problems logged so far their lines, for a text read in pieces.
+void placeProblems(Reader& r);
+
+// A name taken from the text, kept for as long as the Reader lives.
+std::string_view keptName(Reader& r, std::string_view name);
+
 inline void textEnded(Reader& r, std::string_view block) {
     if (r.endedIn.empty())
         r.endedIn = block;
@@ -263,14 +319,15 @@ inline void textEnded(Reader& r, std::string_view block) {
 // braces inside quoted texts do not count.
 void skipBlock(Reader& r, size_t& p, std::string_view block);
 
-// Skips the block the keyword at [at, p) opens, if it has its '{'
+// Skips the block the keyword before p opens, if it has its '{'
 // (blockBrace).
 void skipNested(Reader& r, size_t& p, std::string_view keyword);
 
-// Where the '{' of the block that the keyword before p opens stands: the next
-// thing in the text, or else the last thing on the keyword's line, whatever
-// stands between; SIZE_MAX when there is neither.
-size_t blockBrace(const Text& text, size_t p);
+// Where the '{' of the block that the keyword at [at, p) opens stands: the
+// next thing in the text, or else the last thing on the keyword's line,
+// whatever stands between; SIZE_MAX when there is neither. The keyword stays
+// held.
+size_t blockBrace(Reader& r, size_t p, size_t at);
 
 // Whether the keyword at `at` begins, at the start of its line, a block that
 // cannot nest in the blocks open around it: an object or a group inside
@@ -313,6 +370,16 @@ inline size_t skipSpace(const Text& text, size_t p) {
     return p;
 }
 
+// The same in a text that may be read in pieces: behind it, the next thing
+// is held in r.text, or the text has ended.
+inline size_t skipSpace(Reader& r, size_t p) {
+    while (true) {
+        p = skipSpace(r.text, p);
+        if (p < r.text.size || !moreText(r, p))
+            return p;
+    }
+}
+
 // Reads one item of a block whose '{' is behind p: a keyword goes to
 // handle(keyword, at, p), with p just behind it; words it leaves on the line
 // are passed over, an anonymous block is skipped whole. False once the block
@@ -326,7 +393,7 @@ bool readItem(Reader& r, size_t& p, std::string_view block, Handle& handle) {
         r.closeTo = -1;
     }
     const Text& text = r.text;
-    p = skipSpace(text, p);
+    p = skipSpace(r, p);
     if (p >= text.size) {
         if (!block.empty())
             textEnded(r, block);
@@ -372,7 +439,7 @@ void readBlock(Reader& r, size_t& p, std::string_view block, Handle handle) {
 template <typename Fast, typename Other>
 void readList(Reader& r, size_t& p, std::string_view block, Fast fast, Other other) {
     while (true) {
-        p = skipSpace(r.text, p);
+        p = skipSpace(r, p);
         if (!fast(p) && !readItem(r, p, block, other))
             return;
     }
@@ -399,7 +466,9 @@ bool lineOf(const Reader& r, size_t& p, const char (&keyword)[N], Line line) {
 // when it was not read.
 template <typename Read>
 bool readNested(Reader& r, size_t& p, std::string_view keyword, size_t at, Read read) {
-    size_t q = blockBrace(r.text, p);
+    size_t q = blockBrace(r, p, at);
+    // A text read in pieces may have moved in memory meanwhile.
+    keyword = textAt(r, at, at + keyword.size());
     if (q == SIZE_MAX) {
         addProblem(r.log, r.object, kNoBlock, at, "%.*s without its '{', skipped",
                    int(keyword.size()), keyword.data());
@@ -410,7 +479,7 @@ bool readNested(Reader& r, size_t& p, std::string_view keyword, size_t at, Read 
         addProblem(r.log, r.object, kTooDeep, at,
                    "%.*s nested more than %d blocks deep, skipped with all it holds",
                    int(keyword.size()), keyword.data(), kMaxDepth);
-        skipBlock(r, p, keyword);
+        skipBlock(r, p, keptName(r, keyword));
         return false;
     }
     r.depth++;

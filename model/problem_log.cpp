@@ -43,14 +43,19 @@ std::vector<std::string> problemLines(ProblemLog& log, const Text& text, const s
     std::stable_sort(
         shown.begin(), shown.end(),
         [](const ProblemLog::Entry& a, const ProblemLog::Entry& b) { return a.at < b.at; });
-    // Line numbers from the starts of the lines.
-    std::vector<size_t> lineStarts(1, 0);
-    for (size_t p = 0; p < text.size;) {
-        const void* lineBreak = std::memchr(text.data + p, '\n', text.size - p);
-        if (!lineBreak)
-            break;
-        p = size_t(static_cast<const unsigned char*>(lineBreak) - text.data) + 1;
-        lineStarts.push_back(p);
+    // Line numbers from the starts of the lines, when some are needed.
+    std::vector<size_t> lineStarts;
+    for (const ProblemLog::Entry& p : shown) {
+        if (p.hidden || p.line > 0 || !lineStarts.empty())
+            continue;
+        lineStarts.push_back(0);
+        for (size_t at = 0; at < text.size;) {
+            const void* lineBreak = std::memchr(text.data + at, '\n', text.size - at);
+            if (!lineBreak)
+                break;
+            at = size_t(static_cast<const unsigned char*>(lineBreak) - text.data) + 1;
+            lineStarts.push_back(at);
+        }
     }
     for (ProblemLog::Entry& p : shown) {
         std::string where = ": ";
@@ -60,6 +65,8 @@ std::vector<std::string> problemLines(ProblemLog& log, const Text& text, const s
             if (p.object >= 0)
                 p.text += " in object " + std::to_string(p.object);
             p.text += " not shown";
+        } else if (p.line > 0) {
+            where = ":" + std::to_string(p.line) + ": ";
         } else {
             // A problem at the very end of a text that ends in a line break
             // is on the last line, not on the empty one after it.

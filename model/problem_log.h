@@ -28,6 +28,9 @@ struct ProblemLog {
         int kind;    // the reader's own kind of problem
         bool hidden; // stands for the problems of its kind not shown
         std::string text;
+        // Its line (from 1), where the reader knew it when the problem was
+        // found; 0: worked out from the text at the end.
+        size_t line = 0;
     };
     int kinds = 1; // kinds of problem the reader tells apart
     std::vector<Entry> shown;
@@ -49,5 +52,6 @@ addProblem(ProblemLog& log, int object, int kind, size_t at, const char* pattern
 
 // The problems in the order of their places in text, one line each, as
 // "NAME:LINE: what" (lines counted from 1), with one line after those shown
-// of a kind that counts the rest. Line numbers are worked out only here.
+// of a kind that counts the rest. Line numbers not known yet are worked out
+// only here.
 std::vector<std::string> problemLines(ProblemLog& log, const Text& text, const std::string& name);

@@ -348,3 +348,55 @@ bool sameAsRobotReader(const AseModel& blocks, const tModel& robot, std::string*
     }
     return true;
 }
+
+namespace {
+
+static_assert(sizeof(Vec3) == 3 * sizeof(float), "a Vec3 is its three floats");
+
+// The bytes of each float, NaNs as they are.
+template <size_t N> bool sameFloats(const float* a, const float* b) {
+    return std::memcmp(a, b, N * sizeof(float)) == 0;
+}
+
+template <typename T, typename Same>
+bool sameArray(const std::vector<T>& a, const std::vector<T>& b, Same same) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
+}
+
+bool sameMaterial(const AseMaterial& a, const AseMaterial& b) {
+    return a.name == b.name && sameFloats<3>(a.diffuse, b.diffuse) &&
+           sameFloats<3>(a.specular, b.specular) && a.bitmap == b.bitmap &&
+           sameFloats<1>(&a.uTiling, &b.uTiling) && sameFloats<1>(&a.vTiling, &b.vTiling) &&
+           sameArray(a.subMaterials, b.subMaterials, sameMaterial);
+}
+
+bool sameFace(const AseFace& a, const AseFace& b) {
+    return std::equal(a.corner, a.corner + 3, b.corner) &&
+           std::equal(a.texCorner, a.texCorner + 3, b.texCorner) &&
+           std::equal(a.colorCorner, a.colorCorner + 3, b.colorCorner) &&
+           a.smoothing == b.smoothing && a.materialId == b.materialId &&
+           a.fileNormals == b.fileNormals && sameFloats<9>(&a.normal[0].x, &b.normal[0].x);
+}
+
+} // namespace
+
+bool sameAseModel(const AseModel& a, const AseModel& b, std::string* why) {
+    if (!sameArray(a.materials, b.materials, sameMaterial))
+        return differ(why, "materials");
+    if (a.objects.size() != b.objects.size())
+        return differ(why, "object counts");
+    auto sameVec3 = [](const Vec3& p, const Vec3& q) { return sameFloats<3>(&p.x, &q.x); };
+    for (size_t i = 0; i < a.objects.size(); i++) {
+        const AseObject& p = a.objects[i];
+        const AseObject& q = b.objects[i];
+        if (p.name != q.name || p.materialRef != q.materialRef ||
+            !sameFloats<12>(&p.transform[0][0], &q.transform[0][0]) ||
+            !sameArray(p.vertices, q.vertices, sameVec3) ||
+            !sameArray(p.colorVertices, q.colorVertices, sameVec3) ||
+            !sameArray(p.texVertices, q.texVertices,
+                       [](const Vec2& s, const Vec2& t) { return sameFloats<2>(&s.u, &t.u); }) ||
+            !sameArray(p.faces, q.faces, sameFace))
+            return differ(why, "object " + std::to_string(i));
+    }
+    return true;
+}

@@ -25,3 +25,7 @@ bool readAlikeByBothReaders(const char* data, size_t size, std::string* why);
 // there and -1 -1 -1 in the block model) and material colours, bit for bit
 // (any NaN matches any NaN). False with the first difference in why.
 bool sameAsRobotReader(const AseModel& blocks, const tModel& robot, std::string* why);
+
+// Whether two readings of a file by the block reader gave the same model,
+// every field bit for bit. False with what differs in why.
+bool sameAseModel(const AseModel& a, const AseModel& b, std::string* why);

@@ -835,9 +835,36 @@ struct Blocks {
     }
 };
 
+// Hands the text over a few bytes at a time.
+struct Pieces {
+    const std::string& text;
+    size_t at = 0;
+    static size_t read(void* source, unsigned char* data, size_t bytes) {
+        Pieces& p = *static_cast<Pieces*>(source);
+        size_t n = std::min(bytes, p.text.size() - p.at);
+        std::memcpy(data, p.text.data() + p.at, n);
+        p.at += n;
+        return n;
+    }
+};
+
+// Every text is also read in pieces, down to a byte at a time, which must
+// give the same model and problems as the whole text does.
 Blocks readBlocks(const std::string& text, const char* name = "own.ase") {
     Blocks b;
     b.read = readAseBlocks(text.data(), text.size(), name, &b.model, &b.problems);
+    for (size_t pieceBytes : {1, 7, 4096}) {
+        Blocks p;
+        Pieces source{text};
+        p.read = readAseBlocksInPieces(Pieces::read, &source, text.size(), name, &p.model,
+                                       &p.problems, pieceBytes);
+        std::string why;
+        EXPECT_TRUE(p.read == b.read && p.problems == b.problems &&
+                    sameAseModel(b.model, p.model, &why))
+            << "read in pieces of " << pieceBytes << " bytes: " << why << "\n"
+            << p.allProblems() << "against\n"
+            << b.allProblems();
+    }
     return b;
 }
 
