@@ -88,6 +88,7 @@ bool moreText(Reader& r, size_t keep) {
     std::memmove(s->buffer.data(), s->buffer.data() + drop, s->filled - drop);
     s->filled -= drop;
     s->lo = lo;
+    r.text.data = heldBytes(*s);
     // Reads on until a line break stands behind what was shown, or the text
     // ends: the text shown ends behind its last line break.
     size_t searched = shown - lo, end = 0;
@@ -102,9 +103,10 @@ bool moreText(Reader& r, size_t keep) {
         }
         readPiece(*s);
     }
+    // Reading may have moved the buffer.
+    r.text.data = heldBytes(*s);
     if (lo + end == shown)
         return false;
-    r.text.data = heldBytes(*s);
     r.text.size = lo + end;
     size_t behind = s->buffer[end - 1] == '\n' ? end : behindLastBreak(s->buffer, 0, end);
     r.breakAheadBefore = lo + behind;

@@ -1265,6 +1265,12 @@ TEST(AseBlocksBadInput, SkippedWithFileAndLine) {
         {file.substr(0, file.find("*MESH_VERTEX 2")),
          {"own.ase:21: the text ends inside *MESH_VERTEX_LIST of object 0, with 2 of its 4 "
           "vertices, 0 of its 2 faces; the rest are left empty"}},
+        // Keywords without their block where the text goes on after blank
+        // lines, and where it ends.
+        {"*COMMENT \"a\"\n*GEOMOBJECT\n\n\n*GROUP \"g\"\n\n*GEOMOBJECT",
+         {"own.ase:2: *GEOMOBJECT without its '{', skipped",
+          "own.ase:5: *GROUP without its '{', skipped",
+          "own.ase:7: *GEOMOBJECT without its '{', skipped"}},
         // A material list without its '}' (a known exporter fault): closed
         // where an object or a group begins. Objects without *MATERIAL_REF
         // take material 0.
