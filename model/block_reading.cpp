@@ -84,8 +84,11 @@ bool moreText(Reader& r, size_t keep) {
     }
     s->counted = lo;
     s->breaksBeforeCounted = s->breaksBeforeLo;
+    // Kept from the same place again (a '{' looked for past many blank
+    // lines), nothing moves.
     size_t drop = lo - s->lo;
-    std::memmove(s->buffer.data(), s->buffer.data() + drop, s->filled - drop);
+    if (drop > 0)
+        std::memmove(s->buffer.data(), s->buffer.data() + drop, s->filled - drop);
     s->filled -= drop;
     s->lo = lo;
     r.text.data = heldBytes(*s);
