@@ -81,7 +81,8 @@ void summarize(const tModel& model, const AseReader& reader, const char* path) {
         std::printf("no problems found\n");
         return;
     }
-    std::printf("%zu problems:\n", reader.problems.size());
+    std::printf("%zu %s:\n", reader.problems.size(),
+                reader.problems.size() == 1 ? "problem" : "problems");
     for (const std::string& problem : reader.problems)
         std::printf("  %s\n", problem.c_str());
 }
@@ -197,7 +198,7 @@ void summarizeExporterModel(const AseModel& model, const std::vector<std::string
         std::printf("no problems found\n");
         return;
     }
-    std::printf("%zu problems:\n", problems.size());
+    std::printf("%zu %s:\n", problems.size(), problems.size() == 1 ? "problem" : "problems");
     for (const std::string& problem : problems)
         std::printf("  %s\n", problem.c_str());
 }
