@@ -285,6 +285,32 @@ std::string notAseModel(const Text& text) {
 
 } // namespace
 
+namespace {
+
+// Whether the text that starts with start is no ASE model; if so, empties
+// *model and says why in *problems.
+bool refused(const Text& start, const char* name, AseModel* model,
+             std::vector<std::string>* problems) {
+    *model = AseModel();
+    std::string why = notAseModel(start);
+    if (!why.empty() && problems)
+        *problems = {std::string(name ? name : "") + " is not an ASE model: " + why};
+    return !why.empty();
+}
+
+// Reads the text of r, whose memory budget it has, into *model.
+void readModel(Reader& r, AseModel* model, const char* name, std::vector<std::string>* problems) {
+    r.model = model;
+    moreText(r, 0);
+    readFile(r);
+    computeCornerNormals(*model);
+    placeProblems(r);
+    if (problems)
+        *problems = problemLines(r.log, r.text, name ? name : "");
+}
+
+} // namespace
+
 bool readAseBlocks(const char* data, size_t size, const char* name, AseModel* model,
                    std::vector<std::string>* problems) {
     if (!model || (!data && size > 0))
@@ -292,23 +318,14 @@ bool readAseBlocks(const char* data, size_t size, const char* name, AseModel* mo
     Reader r;
     std::string converted;
     r.text = modelText(reinterpret_cast<const unsigned char*>(data), size, &converted);
-    *model = AseModel();
-    std::string refused = notAseModel(r.text);
-    if (!refused.empty()) {
-        if (problems)
-            *problems = {std::string(name ? name : "") + " is not an ASE model: " + refused};
+    if (refused(r.text, name, model, problems))
         return false;
-    }
     r.budget = allocationBudget(r.text.size);
     for (size_t end = r.text.size; end > 0 && r.breakAheadBefore == 0; end--) {
         if (r.text.data[end - 1] == '\n')
             r.breakAheadBefore = end;
     }
-    r.model = model;
-    readFile(r);
-    computeCornerNormals(*model);
-    if (problems)
-        *problems = problemLines(r.log, r.text, name ? name : "");
+    readModel(r, model, name, problems);
     return true;
 }
 
@@ -362,26 +379,14 @@ bool readAseBlocksInPieces(size_t (*read)(void* source, unsigned char* data, siz
     Text start;
     start.data = s.buffer.data() + skip;
     start.size = s.filled - skip;
-    *model = AseModel();
-    std::string refused = notAseModel(start);
-    if (!refused.empty()) {
-        if (problems)
-            *problems = {std::string(name ? name : "") + " is not an ASE model: " + refused};
+    if (refused(start, name, model, problems))
         return false;
-    }
     std::memmove(s.buffer.data(), s.buffer.data() + skip, s.filled - skip);
     s.filled -= skip;
     Reader r;
     r.pieces = &s;
-    r.budget =
-        allocationBudget(size_t(std::min<uint64_t>(size > skip ? size - skip : 0, SIZE_MAX)));
-    r.model = model;
-    moreText(r, 0);
-    readFile(r);
-    computeCornerNormals(*model);
-    placeProblems(r);
-    if (problems)
-        *problems = problemLines(r.log, r.text, name ? name : "");
+    r.budget = allocationBudget(size > skip ? size_t(size - skip) : 0);
+    readModel(r, model, name, problems);
     return true;
 }
 
