@@ -119,6 +119,8 @@ void unmapFile(MappedFile* file) {
 
 void preferLargePages(void*, size_t) {}
 
+void populatePages(void*, size_t) {}
+
 bool openInputFile(const char* path, InputFile* file) {
     *file = InputFile();
     HANDLE handle = openForReading(hostPath(path));
@@ -336,6 +338,18 @@ void preferLargePages(void* data, size_t bytes) {
     (void)data;
     (void)bytes;
 #endif
+}
+
+void populatePages(void* data, size_t bytes) {
+    uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    if (bytes < 16 * page)
+        return;
+    uintptr_t begin = uintptr_t(data) & ~(page - 1);
+    uintptr_t end = (uintptr_t(data) + bytes + page - 1) & ~(page - 1);
+    // Since Linux 5.14; older ones refuse, and the pages come as they are
+    // touched.
+    const int kPopulateWrite = 23; // MADV_POPULATE_WRITE
+    madvise(reinterpret_cast<void*>(begin), end - begin, kPopulateWrite);
 }
 
 std::string programPath() {

@@ -66,6 +66,10 @@ void closeInputFile(InputFile* file);
 // model. The pages the range shares with others are marked too: it is only a
 // hint. Ranges under half a large page are left alone.
 void preferLargePages(void* data, size_t bytes);
+// Has the system map the small pages of the memory at data (bytes long,
+// about to be written) in one call, not one fault at a time as they are first
+// touched. Ranges under 16 small pages are left alone.
+void populatePages(void* data, size_t bytes);
 // The size of those pages where the system has them.
 constexpr size_t kLargePageBytes = size_t(2) << 20;
 

@@ -517,11 +517,15 @@ void readMesh(Reader& r, size_t& p, AseObject& object, ObjectWork& work) {
                 object.faces.assign(count, AseFace());
             }
         } else if (is(name, "NUMTVERTEX")) {
-            if ((count = readCount(r, work, kTexVertices, at, q)) != SIZE_MAX)
+            if ((count = readCount(r, work, kTexVertices, at, q)) != SIZE_MAX) {
+                reserveRecords(object.texVertices, count);
                 object.texVertices.assign(count, Vec2{0, 0});
+            }
         } else if (is(name, "NUMCVERTEX")) {
-            if ((count = readCount(r, work, kColorVertices, at, q)) != SIZE_MAX)
+            if ((count = readCount(r, work, kColorVertices, at, q)) != SIZE_MAX) {
+                reserveRecords(object.colorVertices, count);
                 object.colorVertices.assign(count, Vec3(0, 0, 0));
+            }
         } else if (is(name, "NUMTVFACES")) {
             readCount(r, work, kTexFaces, at, q);
         } else if (is(name, "NUMCVFACES")) {

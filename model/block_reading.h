@@ -350,11 +350,14 @@ size_t believe(Reader& r, int count, uint64_t recordBytes, std::string_view what
 
 // Room for count records of an array that a count sizes. A large array's
 // memory is asked for in whole large pages, which the system then places on
-// their boundaries, and marked for them before anything touches it.
+// their boundaries, and marked for them before anything touches it; a
+// smaller one that still spans many small pages has them all mapped at once
+// (populatePages).
 template <typename T> void reserveRecords(std::vector<T>& array, size_t count) {
     size_t bytes = count * sizeof(T);
     if (bytes < kLargePageBytes / 2) {
         array.reserve(count);
+        populatePages(array.data(), bytes);
         return;
     }
     // The allocator adds a few bytes of its own before it asks the system.
