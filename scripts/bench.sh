@@ -57,7 +57,12 @@ import sys
 # machine only ever add time) and their median; the others their one run.
 runs = {}
 medians = {}
-for b in json.load(open(sys.argv[1]))["benchmarks"]:
+# A filter that matches none of them leaves the file empty.
+try:
+    benchmarks = json.load(open(sys.argv[1]))["benchmarks"]
+except ValueError:
+    benchmarks = []
+for b in benchmarks:
     if b.get("error_occurred"):
         continue
     name = b.get("run_name", b["name"]).replace("/real_time", "").replace("/iterations:1", "")
