@@ -1,5 +1,10 @@
 #include "display.h"
 
+#ifdef _WIN32
+#define NOMINMAX
+#include <windows.h>
+#endif
+
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <SDL.h>
@@ -48,5 +53,23 @@ bool display_named() {
 #else
     return environment_names("DISPLAY") || environment_names("WAYLAND_DISPLAY") ||
            environment_names("SDL_VIDEODRIVER");
+#endif
+}
+
+void keep_message_readable() {
+#ifdef _WIN32
+    // Under wine a console that only this program shares is the Unix
+    // terminal it was started from, which stays open.
+    HMODULE system = GetModuleHandleA("ntdll.dll");
+    if (system && GetProcAddress(system, "wine_get_version"))
+        return;
+    DWORD processes[2];
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (GetConsoleProcessList(processes, 2) != 1 || input == INVALID_HANDLE_VALUE ||
+        input == nullptr || GetFileType(input) != FILE_TYPE_CHAR)
+        return;
+    printf("Press Enter to close this window.\n");
+    fflush(stdout);
+    getchar();
 #endif
 }

@@ -9,3 +9,10 @@ void init_gl(int width, int height);
 // would pick a text-mode driver that fills the terminal with escape codes.
 // Always true on Windows, whose programs open their windows on its desktop.
 bool display_named();
+
+// Where the program has a console window of its own, opened for this run
+// alone and closing with it (a model dropped onto the program on Windows),
+// a message it printed before ending early would only flash: it waits for
+// Enter first. Elsewhere, run from a terminal or with its input redirected,
+// it returns at once.
+void keep_message_readable();

@@ -27,6 +27,7 @@ int main(int argc, char* argv[]) {
     case ParseOutcome::bad:
         fprintf(stderr, "robot: %s\n", error.c_str());
         print_usage(stderr, false);
+        keep_message_readable();
         return 2;
     case ParseOutcome::run:
         break;
@@ -42,6 +43,7 @@ int main(int argc, char* argv[]) {
     ShownModel own_model;
     if (options.model_path && !load_own_model(options, &own_model.model, &own_model.read)) {
         printf("\n");
+        keep_message_readable();
         return 1;
     }
     if (!options.model_path)
