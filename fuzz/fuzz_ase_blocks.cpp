@@ -89,23 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool read = readAseBlocks(text, size, "fuzz.ase", &model, &problems);
     // Read in pieces of a few bytes, the text gives the same model and
     // problems as read whole.
-    struct Pieces {
-        const uint8_t* data;
-        size_t left;
-        static size_t read(void* source, unsigned char* into, size_t bytes) {
-            Pieces& p = *static_cast<Pieces*>(source);
-            size_t n = std::min(bytes, p.left);
-            std::memcpy(into, p.data, n);
-            p.data += n;
-            p.left -= n;
-            return n;
-        }
-    } source{data, size};
     AseModel pieces;
     std::vector<std::string> piecesProblems;
     std::string differs;
-    if (readAseBlocksInPieces(Pieces::read, &source, size, "fuzz.ase", &pieces, &piecesProblems,
-                              1 + size % 13) != read ||
+    if (readBlocksInPieces(text, size, "fuzz.ase", &pieces, &piecesProblems, 1 + size % 13) !=
+            read ||
         piecesProblems != problems || !sameAseModel(model, pieces, &differs)) {
         std::fprintf(stderr, "read in pieces: %s\n", differs.c_str());
         std::abort();

@@ -91,7 +91,6 @@ bool moreText(Reader& r, size_t keep) {
         std::memmove(s->buffer.data(), s->buffer.data() + drop, s->filled - drop);
     s->filled -= drop;
     s->lo = lo;
-    r.text.data = heldBytes(*s);
     // Reads on until a line break stands behind what was shown, or the text
     // ends: the text shown ends behind its last line break.
     size_t searched = shown - lo, end = 0;

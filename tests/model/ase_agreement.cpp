@@ -1,5 +1,6 @@
 #include "ase_agreement.h"
 
+#include "ase_blocks.h"
 #include "text_scan.h"
 
 #include <algorithm>
@@ -399,4 +400,21 @@ bool sameAseModel(const AseModel& a, const AseModel& b, std::string* why) {
             return differ(why, "object " + std::to_string(i));
     }
     return true;
+}
+
+bool readBlocksInPieces(const char* data, size_t size, const char* name, AseModel* model,
+                        std::vector<std::string>* problems, size_t pieceBytes) {
+    struct Source {
+        const char* data;
+        size_t left;
+        static size_t read(void* source, unsigned char* into, size_t bytes) {
+            Source& s = *static_cast<Source*>(source);
+            size_t n = std::min(bytes, s.left);
+            std::memcpy(into, s.data, n);
+            s.data += n;
+            s.left -= n;
+            return n;
+        }
+    } source{data, size};
+    return readAseBlocksInPieces(Source::read, &source, size, name, model, problems, pieceBytes);
 }

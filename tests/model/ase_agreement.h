@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Where the robot's reader and the block reader of a user's own model must
 // read a file alike, and what alike means; shared by the unit tests and the
@@ -29,3 +30,8 @@ bool sameAsRobotReader(const AseModel& blocks, const tModel& robot, std::string*
 // Whether two readings of a file by the block reader gave the same model,
 // every field bit for bit. False with what differs in why.
 bool sameAseModel(const AseModel& a, const AseModel& b, std::string* why);
+
+// The block reader's reading of the size bytes at data handed over in pieces
+// of pieceBytes (readAseBlocksInPieces).
+bool readBlocksInPieces(const char* data, size_t size, const char* name, AseModel* model,
+                        std::vector<std::string>* problems, size_t pieceBytes);

@@ -835,19 +835,6 @@ struct Blocks {
     }
 };
 
-// Hands the text over a few bytes at a time.
-struct Pieces {
-    const std::string& text;
-    size_t at = 0;
-    static size_t read(void* source, unsigned char* data, size_t bytes) {
-        Pieces& p = *static_cast<Pieces*>(source);
-        size_t n = std::min(bytes, p.text.size() - p.at);
-        std::memcpy(data, p.text.data() + p.at, n);
-        p.at += n;
-        return n;
-    }
-};
-
 // Every text is also read in pieces, down to a byte at a time, which must
 // give the same model and problems as the whole text does.
 Blocks readBlocks(const std::string& text, const char* name = "own.ase") {
@@ -855,9 +842,8 @@ Blocks readBlocks(const std::string& text, const char* name = "own.ase") {
     b.read = readAseBlocks(text.data(), text.size(), name, &b.model, &b.problems);
     for (size_t pieceBytes : {1, 7, 4096}) {
         Blocks p;
-        Pieces source{text};
-        p.read = readAseBlocksInPieces(Pieces::read, &source, text.size(), name, &p.model,
-                                       &p.problems, pieceBytes);
+        p.read =
+            readBlocksInPieces(text.data(), text.size(), name, &p.model, &p.problems, pieceBytes);
         std::string why;
         EXPECT_TRUE(p.read == b.read && p.problems == b.problems &&
                     sameAseModel(b.model, p.model, &why))
